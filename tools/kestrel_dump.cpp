@@ -13,6 +13,7 @@
 #include "core/packet_store.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
+#include "tools/dump_modes.h"
 
 namespace {
 
@@ -24,21 +25,36 @@ constexpr int kExitUsage = 2;
 
 struct Options {
     bool rows = false;
+    bool tree = false;
     bool hex = false;
+    int lineCount = 32;
+    bool listAdapters = false;
+    std::string captureName;
+    bool capture = false;
+    int captureCount = 0;
+    std::string outPath;
     std::vector<std::string> files;
 };
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: kestrel-dump [--rows] [--hex] FILE...\n"
+        "Usage: kestrel-dump [--rows] [--tree] [--hex] [--line-count N] FILE...\n"
+        "       kestrel-dump --list-adapters\n"
+        "       kestrel-dump --capture NAME [-c COUNT] -w OUT.pac\n"
         "\n"
         "Prints the packets of .pac, pcap and pcapng files (told apart by content).\n"
-        "  --rows     the 11 packet list cells joined by TAB, one line per packet (default)\n"
-        "  --hex      the hex dump of each packet, then a blank line\n"
-        "  --help     show this help\n"
-        "  --version  show the version\n"
+        "  --rows          the 11 packet list cells joined by TAB, one line per packet (default)\n"
+        "  --tree          every decode tree item: indentation, text, TAB, \"FIRST LENGTH\" or \"-\"\n"
+        "  --hex           the hex dump of each packet, then a blank line\n"
+        "  --line-count N  characters per data line in the tree (default 32)\n"
+        "  --list-adapters the adapter names, as the adapter menu offers them\n"
+        "  --capture NAME  capture from the adapter NAME into the file given by -w\n"
+        "  -c COUNT        stop after COUNT packets (default: until interrupted or 30000)\n"
+        "  -w OUT.pac      the .pac file a capture is saved to\n"
+        "  --help          show this help\n"
+        "  --version       show the version\n"
         "\n"
-        "Exit status: 0 success, 1 a file could not be read, 2 bad usage.\n",
+        "Exit status: 0 success, 1 a file could not be read or a capture failed, 2 bad usage.\n",
         out);
 }
 
@@ -81,6 +97,7 @@ int DumpFile(const std::string& path, const Options& options) {
     for (int i = 0; i < count; ++i) {
         const Packet& packet = *store->At(i);
         if (options.rows) PrintRow(packet, i + 1, out);
+        if (options.tree) dump::AppendTree(packet, i + 1, options.lineCount, out);
         if (options.hex) PrintHex(packet, out);
         if (out.size() > (1 << 20) - 70000) Flush(out);
     }
@@ -103,6 +120,30 @@ int main(int argc, char** argv) {
             options.rows = true;
         } else if (arg == "--hex") {
             options.hex = true;
+        } else if (arg == "--tree") {
+            options.tree = true;
+        } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
+                return kExitUsage;
+            }
+            const std::string value = argv[++i];
+            if (arg == "--capture") {
+                options.capture = true;
+                options.captureName = value;
+            } else if (arg == "-w") {
+                options.outPath = value;
+            } else {
+                char* end = nullptr;
+                const long n = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end || n < (arg == "-c" ? 0 : 1) || n > 1000000) {
+                    std::fprintf(stderr, "kestrel-dump: bad value for %s: %s\n", argv[i - 1], value.c_str());
+                    return kExitUsage;
+                }
+                (arg == "-c" ? options.captureCount : options.lineCount) = static_cast<int>(n);
+            }
+        } else if (arg == "--list-adapters") {
+            options.listAdapters = true;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             return kExitOk;
@@ -115,12 +156,22 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    if (options.listAdapters) {
+        return dump::ListAdapters();
+    }
+    if (options.capture) {
+        if (options.outPath.empty() || !options.files.empty()) {
+            std::fputs("kestrel-dump: --capture NAME needs -w OUT.pac and no input files\n", stderr);
+            return kExitUsage;
+        }
+        return dump::CaptureToFile(options.captureName, options.captureCount, options.outPath);
+    }
     if (options.files.empty()) {
         std::fputs("kestrel-dump: no file given\n", stderr);
         PrintUsage(stderr);
         return kExitUsage;
     }
-    if (!options.rows && !options.hex) {
+    if (!options.rows && !options.tree && !options.hex) {
         options.rows = true;
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);

@@ -1,0 +1,73 @@
+// Capture engine: the adapter list with display names, and one worker thread
+// per capturing adapter that reads frames and hands them to a packet sink.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/packet.h"
+
+namespace kestrel {
+
+class PcapApi;  // the capture library behind a thin interface (pcap_api.h)
+
+// Receives every captured packet, on the worker thread, and takes ownership.
+using PacketSink = void (*)(void* context, Packet* packet);
+
+// Code of the read-error notification (the library's text comes with it).
+inline constexpr int kCaptureErrorRead = 1224;
+
+// Called synchronously on the worker thread when a read fails; `text` is the
+// library's error text, valid only during the call. The handler must not wait
+// for the UI thread (the UI thread may be joining this very worker): copy the
+// text and post it.
+using CaptureErrorHandler = std::function<void(int code, const char* text)>;
+
+// Capture state of an adapter name.
+inline constexpr int kCaptureCapturing = 1;
+inline constexpr int kCaptureIdle = 0;
+inline constexpr int kCaptureUnknown = -1;  // no adapter has that name
+
+class CCaptureEngine {
+public:
+    // Enumerates the adapters once, through `api` (the real libpcap when null).
+    explicit CCaptureEngine(std::shared_ptr<PcapApi> api = nullptr);
+    // Stops every capture and joins every worker before releasing the records.
+    virtual ~CCaptureEngine();
+    CCaptureEngine(const CCaptureEngine&) = delete;
+    CCaptureEngine& operator=(const CCaptureEngine&) = delete;
+
+    // Display names of all adapters, in enumeration order; unique.
+    const std::vector<std::string>& GetNameList() const;
+    int GetDeviceCount() const;
+
+    // The sink that receives every packet of every adapter (read afresh by the
+    // workers for every packet).
+    void SetPacketSink(PacketSink sink);
+
+    // Opens the adapter and starts its worker. False when the adapter is
+    // unknown, still has a worker, cannot be opened, is not Ethernet, or no
+    // thread can be made; `reason` (when given) then says why, and the reason
+    // is written to stderr too.
+    bool StartCapture(const std::string& name, CaptureErrorHandler onError, void* sinkContext,
+                      std::string* reason = nullptr);
+    // Asks the worker to stop; returns 1 when an adapter has that name, else 0.
+    // Does not wait.
+    int StopCapture(const std::string& name);
+    // 1 capturing, 0 idle, -1 no adapter has that name.
+    int GetCaptureState(const std::string& name) const;
+    // Waits until the adapter's worker (if any) has ended: after this no packet
+    // of that adapter reaches its sink context any more.
+    void WaitForCapture(const std::string& name);
+
+    int CountCapturing() const;
+    void StopAllCaptures();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace kestrel

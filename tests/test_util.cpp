@@ -1,0 +1,121 @@
+#include "test_util.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "core/byte_reader.h"
+#include "core/text_helpers.h"
+
+namespace kestrel::test {
+
+std::filesystem::path CapturesDir() {
+    if (const char* env = std::getenv("KESTREL_CAPTURES_DIR"); env && *env) {
+        return std::filesystem::exists(env) ? std::filesystem::path(env) : std::filesystem::path();
+    }
+    std::filesystem::path dir = KESTREL_CAPTURES_DIR;
+    return std::filesystem::exists(dir) ? dir : std::filesystem::path();
+}
+
+std::vector<std::filesystem::path> AllCaptureFiles() {
+    std::vector<std::filesystem::path> files;
+    const auto dir = CapturesDir();
+    if (dir.empty()) return files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const auto ext = entry.path().extension();
+        if (ext == ".pcap" || ext == ".pcapng") files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<uint8_t> Hex(std::string_view text) {
+    std::vector<uint8_t> out;
+    int high = -1;
+    for (char ch : text) {
+        int v;
+        if (ch >= '0' && ch <= '9') v = ch - '0';
+        else if (ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
+        else continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) throw std::invalid_argument("odd number of hex digits");
+    return out;
+}
+
+Packet* MakeTestPacket(const std::vector<uint8_t>& bytes, uint32_t tv_sec, uint32_t tv_usec,
+                       uint32_t len) {
+    PacketHeader h;
+    h.tv_sec = tv_sec;
+    h.tv_usec = tv_usec;
+    h.caplen = static_cast<uint32_t>(bytes.size());
+    h.len = len ? len : h.caplen;
+    return MakePacket(h, bytes.data());
+}
+
+void FixIpv4Checksums(std::vector<uint8_t>& f, bool transport) {
+    if (f.size() < 34) return;
+    const size_t h = (f[14] & 0x0F) * 4u;
+    if (f.size() < 14 + h) return;
+    f[24] = f[25] = 0;
+    uint16_t c = InternetChecksum(f.data() + 14, static_cast<int>(h));
+    f[24] = static_cast<uint8_t>(c & 0xFF);  // stored low byte first
+    f[25] = static_cast<uint8_t>(c >> 8);
+    if (!transport) return;
+    const size_t s = 14 + h;
+    const size_t total = static_cast<size_t>(f[16] << 8 | f[17]);
+    if (total < h || f.size() < 14 + total) return;
+    const uint16_t segment = static_cast<uint16_t>(total - h);
+    const uint8_t protocol = f[23];
+    auto put = [&](size_t at, uint16_t value) {
+        f[at] = static_cast<uint8_t>(value & 0xFF);
+        f[at + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    if (protocol == 6 && segment >= 18) {
+        f[s + 16] = f[s + 17] = 0;
+        put(s + 16, *TransportChecksum(ByteReader(f.data(), f.size()), 14, segment));
+    } else if (protocol == 17 && segment >= 8) {
+        const uint16_t udpLength = static_cast<uint16_t>(f[s + 4] << 8 | f[s + 5]);
+        f[s + 6] = f[s + 7] = 0;
+        const uint16_t c = *TransportChecksum(ByteReader(f.data(), f.size()), 14, udpLength);
+        put(s + 6, c == 0 ? 0xFFFF : c);  // 0 would mean "no checksum"
+
+    } else if ((protocol == 1 || protocol == 2) && segment >= 4) {
+        f[s + 2] = f[s + 3] = 0;
+        const int n = protocol == 2 ? 8 : segment;
+        put(s + 2, InternetChecksum(f.data() + s, n));
+    }
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,56 @@
+// Shared helpers of the test programs: the real capture corpus, temporary
+// files, and frames written out as hex.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/packet.h"
+#include "core/packet_store.h"
+
+namespace kestrel::test {
+
+// Folder of the real capture files, or empty when it is not there.
+std::filesystem::path CapturesDir();
+// Path of one corpus file; the calling test is skipped when it is absent.
+#define KESTREL_CAPTURE_OR_SKIP(var, name)                                        \
+    const std::filesystem::path var = ::kestrel::test::CapturesDir() / (name);    \
+    if (::kestrel::test::CapturesDir().empty() || !std::filesystem::exists(var)) \
+    GTEST_SKIP() << "capture corpus not available: " << (name)
+
+// Every Ethernet capture file of the corpus (empty when absent).
+std::vector<std::filesystem::path> AllCaptureFiles();
+
+// A fresh temporary folder, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return m_path; }
+    std::filesystem::path File(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// "45 00 00 1c ..." (spaces, newlines and ':' ignored) to bytes.
+std::vector<uint8_t> Hex(std::string_view text);
+
+// A packet holding `bytes`, with caplen = len = size unless `len` is given.
+Packet* MakeTestPacket(const std::vector<uint8_t>& bytes, uint32_t tv_sec = 0,
+                       uint32_t tv_usec = 0, uint32_t len = 0);
+
+// Sets the IPv4 header checksum (frame offset 24-25) of a frame whose IPv4
+// header starts at 14, and, when `transport` is true, the TCP/UDP/ICMP/IGMP
+// checksum too, so hand-written frames are valid.
+void FixIpv4Checksums(std::vector<uint8_t>& frame, bool transport = true);
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace kestrel::test

@@ -1,0 +1,24 @@
+// The modes of kestrel-dump beyond rows and hex, each in its own file.
+#pragma once
+
+#include <string>
+
+#include "core/packet.h"
+
+namespace kestrel::dump {
+
+// Appends the decode tree of one packet (number = its 1-based row number):
+// one line per item, two spaces of indentation per depth, the item text, TAB,
+// then "FIRST LENGTH" or "-"; then a blank line. (dump_tree.cpp)
+void AppendTree(const Packet& packet, int number, int lineCount, std::string& out);
+
+// Prints the adapter display names, one per line, as the adapter menu offers
+// them. Returns the exit status. (dump_capture.cpp)
+int ListAdapters();
+
+// Captures from the adapter with display name `name` until `count` packets
+// are stored (0: until interrupted or the store is full) and saves them as a
+// ".pac" file. Returns the exit status. (dump_capture.cpp)
+int CaptureToFile(const std::string& name, int count, const std::string& outPath);
+
+}  // namespace kestrel::dump
