@@ -143,42 +143,30 @@ TEST(RowTexts, RealCapturesAgreeWithTheirFields) {
 // AddressSanitizer, and the cells of a cut frame are a subset of the full
 // frame's cells.
 TEST(RowTexts, EveryTruncationOfEveryCorpusFrame) {
-    size_t frames = 0;
-    for (const auto& path : test::AllCaptureFiles()) {
-        PacketStore store;
-        if (!LoadCaptureFile(path.string(), store).ok) continue;
-        for (int i = 0; i < store.Count(); ++i) {
-            const Packet& full = *store.At(i);
-            const uint32_t caplen = full.header->caplen;
-            const RowTexts whole = BuildRowTexts(full, i + 1);
-            for (uint32_t n = 0; n <= caplen; ++n) {
-                auto bytes = std::make_unique<uint8_t[]>(n ? n : 1);
-                if (n) std::memcpy(bytes.get(), full.data, n);
-                PacketHeader header = *full.header;
-                header.caplen = n;
-                const Packet cut{&header, n ? bytes.get() : nullptr};
-                const RowTexts row = BuildRowTexts(cut, i + 1);
-                const ByteReader reader(cut);
-                std::optional<MacAddress> s, d;
-                (void)SplitEthernetHeader(reader, s, d);
-                (void)SummarizeArpPacket(reader);
-                (void)SummarizeIpPacket(reader);
-                (void)TransportChecksum(reader, kEthernetHeaderLength, static_cast<uint16_t>(n));
-                if (n >= 1) (void)FormatHexDump(std::span<const uint8_t>(bytes.get(), n));
-                for (int c = kColumnSourceMac; c < kColumnCount; ++c) {
-                    // The length is the cut length; the protocol text and an
-                    // ARP operation grow with the bytes that are there.
-                    if (c == kColumnLength || c == kColumnProtocol) continue;
-                    if (c == kColumnType && n < 22) continue;
-                    if (!row.cells[c].empty()) {
-                        ASSERT_EQ(row.cells[c], whole.cells[c]) << path.filename() << " #" << i + 1
-                                                                << " cut to " << n << " col " << c;
-                    }
+    const size_t frames = test::ForEachCorpusPacket([](const auto& path, int i, const Packet& full) {
+        const RowTexts whole = BuildRowTexts(full, i + 1);
+        for (uint32_t n = 0; n <= full.header->caplen; ++n) {
+            const test::CutPacket cut(full, n);
+            const RowTexts row = BuildRowTexts(cut.Get(), i + 1);
+            const ByteReader reader(cut.Get());
+            std::optional<MacAddress> s, d;
+            (void)SplitEthernetHeader(reader, s, d);
+            (void)SummarizeArpPacket(reader);
+            (void)SummarizeIpPacket(reader);
+            (void)TransportChecksum(reader, kEthernetHeaderLength, static_cast<uint16_t>(n));
+            (void)FormatHexDump(cut.Bytes());
+            for (int c = kColumnSourceMac; c < kColumnCount; ++c) {
+                // The length is the cut length; the protocol text and an ARP
+                // operation grow with the bytes that are there.
+                if (c == kColumnLength || c == kColumnProtocol) continue;
+                if (c == kColumnType && n < 22) continue;
+                if (!row.cells[c].empty()) {
+                    ASSERT_EQ(row.cells[c], whole.cells[c])
+                        << path.filename() << " #" << i + 1 << " cut to " << n << " col " << c;
                 }
             }
-            ++frames;
         }
-    }
+    });
     if (frames == 0) GTEST_SKIP() << "capture corpus not available";
 }
 
