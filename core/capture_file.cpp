@@ -110,7 +110,7 @@ LoadResult LoadCaptureFile(const std::string& path, PacketStore& store) {
     }
     result.kind = DetectFileKind(file.Bytes());
     if (result.kind == FileKind::Pac) {
-        result.ok = ParsePac(file.Bytes(), store, result.error);
+        result.ok = ParsePac(file.Bytes(), store, result.error, &result.truncated);
         return result;
     }
     char errbuf[PCAP_ERRBUF_SIZE] = {};

@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+// The resources live in a static library: they are registered by hand.
+static void InitKestrelResources() { Q_INIT_RESOURCE(kestrel); }
+
 namespace kestrel {
 
 namespace {
@@ -35,6 +38,7 @@ bool IsInstalled(const QString& relative) {
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
+    if (bytes.isEmpty()) return false;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
@@ -67,6 +71,7 @@ void RunDetached(const QString& tool, const QStringList& arguments) {
 }  // namespace
 
 QIcon ApplicationIcon() {
+    InitKestrelResources();
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256}) {
         icon.addFile(QStringLiteral(":/kestrel/icons/kestrel-%1.png").arg(size), QSize(size, size));
@@ -74,7 +79,8 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
-QStringList RegisterDesktopIntegration(const QString& executable) {
+QStringList RegisterDesktopIntegration(const QString& executable, bool updateCaches) {
+    InitKestrelResources();
     QStringList written;
     const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (home.isEmpty()) return written;
@@ -82,7 +88,7 @@ QStringList RegisterDesktopIntegration(const QString& executable) {
     const QString desktop = QStringLiteral("applications/") + QString::fromLatin1(kDesktopFileName);
     if (!IsInstalled(desktop) && WriteFile(home + QLatin1Char('/') + desktop, DesktopEntry(executable))) {
         written.append(home + QLatin1Char('/') + desktop);
-        RunDetached(QStringLiteral("update-desktop-database"), {home + QStringLiteral("/applications")});
+        if (updateCaches) RunDetached(QStringLiteral("update-desktop-database"), {home + QStringLiteral("/applications")});
     }
 
     const QString mime = QStringLiteral("mime/packages/") + QString::fromLatin1(kMimePackageName);
@@ -90,7 +96,7 @@ QStringList RegisterDesktopIntegration(const QString& executable) {
         WriteFile(home + QLatin1Char('/') + mime,
                   ReadResource(QStringLiteral(":/kestrel/kestrel-mime.xml")))) {
         written.append(home + QLatin1Char('/') + mime);
-        RunDetached(QStringLiteral("update-mime-database"), {home + QStringLiteral("/mime")});
+        if (updateCaches) RunDetached(QStringLiteral("update-mime-database"), {home + QStringLiteral("/mime")});
     }
 
     for (const InstalledFile& file : IconFiles()) {

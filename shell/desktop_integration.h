@@ -13,9 +13,9 @@ inline constexpr const char* kMimePackageName = "kestrel.xml";
 
 // Writes each missing file under $XDG_DATA_HOME (found neither there nor in
 // $XDG_DATA_DIRS); the application entry starts `executable`. The MIME
-// database is updated when a type was added and the tool is available.
-// Returns the files written.
-QStringList RegisterDesktopIntegration(const QString& executable);
+// and desktop databases are updated (when `updateCaches` and the tools are
+// there) after an entry or a type was added. Returns the files written.
+QStringList RegisterDesktopIntegration(const QString& executable, bool updateCaches = true);
 
 // The application icon in all its drawn sizes.
 QIcon ApplicationIcon();

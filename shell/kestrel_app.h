@@ -9,12 +9,12 @@
 
 #include "shell/command_target.h"
 #include "shell/doc_template.h"
+#include "shell/prompter.h"
 
 namespace kestrel {
 
 class CChildFrame;
 class CMainFrame;
-class CPrompter;
 class PcapApi;
 
 class CKestrelApp : public QObject, public CCommandTarget {

@@ -296,7 +296,6 @@ void CMainFrame::FillWindowList(QMenu* popup) {
     if (windows.isEmpty()) return;
     QAction* separator = popup->addSeparator();
     separator->setProperty(kWindowListProperty, true);
-    QMdiSubWindow* current = m_mdiArea->currentSubWindow();
     for (int i = 0; i < windows.size(); ++i) {
         const QString number = i < kNumberedWindows ? QStringLiteral("&%1 ").arg(i + 1)
                                                     : QStringLiteral("%1 ").arg(i + 1);
@@ -305,7 +304,6 @@ void CMainFrame::FillWindowList(QMenu* popup) {
         QAction* action = popup->addAction(number + title);
         action->setProperty(kWindowListProperty, true);
         action->setCheckable(true);
-        action->setChecked(windows[i] == current);
         SetCommandId(action, cmd::kWindowListFirst + i);
     }
 }
@@ -372,8 +370,16 @@ bool CMainFrame::OnCommand(int id) {
 }
 
 bool CMainFrame::OnUpdateCommand(int id, CommandState& state) {
-    if ((id >= cmd::kAdapterFirst && id <= cmd::kAdapterLast) || id >= cmd::kWindowListFirst) {
+    if (id >= cmd::kAdapterFirst && id <= cmd::kAdapterLast) {
         state.enabled = true;
+        return true;
+    }
+    if (id >= cmd::kWindowListFirst) {
+        const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+        const int index = id - cmd::kWindowListFirst;
+        const CChildFrame* active = ActiveChildFrame();
+        state.enabled = index < windows.size();
+        state.checked = state.enabled && active && windows[index] == active->SubWindow();
         return true;
     }
     switch (id) {
