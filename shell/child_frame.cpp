@@ -132,6 +132,7 @@ bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
                 SaveFrameSize();
             }
         }
+        if (event->type() == QEvent::WindowStateChange) m_mainFrame->UpdateTabs();
     }
     return QWidget::eventFilter(watched, event);
 }

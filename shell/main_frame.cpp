@@ -76,6 +76,10 @@ CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget*
         UpdateMenuBar();
         UpdateTabs();
     });
+    connect(this, &QWidget::windowTitleChanged, this, [this](const QString& title) {
+        if (title != FrameTitle()) QMetaObject::invokeMethod(this, [this] { UpdateTabs(); },
+                                                             Qt::QueuedConnection);
+    });
     connect(menuBar(), &QMenuBar::triggered, this,
             [this](QAction* action) { RouteCommand(CommandIdOf(action)); });
 
@@ -505,11 +509,20 @@ void CMainFrame::SetTabBar(QWidget* tabBar) {
     if (m_tabBar) m_clientLayout->insertWidget(0, m_tabBar);
 }
 
-void CMainFrame::UpdateTabs() {
+QString CMainFrame::FrameTitle() const {
     const CChildFrame* frame = ActiveChildFrame();
     const QString title = QString::fromLatin1(kTitle);
-    setWindowTitle(frame ? title + QStringLiteral(" - ") + frame->GetDocument()->GetTitle()
-                         : title);
+    if (!frame) return title;
+    const QString document = frame->GetDocument()->GetTitle();
+    const QMdiSubWindow* window = frame->SubWindow();
+    return window && window->isMaximized() ? title + QStringLiteral(" - [") + document + "]"
+                                           : title + QStringLiteral(" - ") + document;
+}
+
+void CMainFrame::UpdateTabs() {
+    // The MDI area rewrites the title when a window is maximised; ours wins.
+    const QString title = FrameTitle();
+    if (windowTitle() != title) setWindowTitle(title);
     if (m_tabBar) QMetaObject::invokeMethod(m_tabBar, "UpdateTabs");
 }
 

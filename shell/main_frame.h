@@ -93,6 +93,8 @@ public:
     QWidget* TabBar() const { return m_tabBar; }
     // Brings the tab bar (when there is one) and the frame title up to date.
     void UpdateTabs();
+    // "Kestrel", "Kestrel - title", or "Kestrel - [title]" while maximised.
+    QString FrameTitle() const;
 
     // Window arrangement commands.
     void TileSideBySide();

@@ -441,10 +441,14 @@ private slots:
         // State 3: the next window opens maximised, with the stored splitters.
         CChildFrame* second = app->OnFileNew();
         QVERIFY(second->SubWindow()->isMaximized());
+        QCoreApplication::processEvents();
+        QCOMPARE(app->MainFrame()->windowTitle(), QStringLiteral("Kestrel - [新規パケットファイル2]"));
         QCOMPARE(second->OuterSplitter()->sizes().first(), listHeight);
         QCOMPARE(second->InnerSplitter()->sizes().first(), treeWidth);
         second->SubWindow()->showNormal();
         QCOMPARE(second->SubWindow()->size(), QSize(620, 470));
+        QCoreApplication::processEvents();
+        QCOMPARE(app->MainFrame()->windowTitle(), QStringLiteral("Kestrel - 新規パケットファイル2"));
         // Closing the main frame closes the documents and stores their state.
         QVERIFY(app->MainFrame()->close());
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowNormal);
