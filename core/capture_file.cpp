@@ -111,6 +111,13 @@ LoadResult LoadCaptureFile(const std::string& path, PacketStore& store) {
     result.kind = DetectFileKind(file.Bytes());
     if (result.kind == FileKind::Pac) {
         result.ok = ParsePac(file.Bytes(), store, result.error, &result.truncated);
+        // A file of four bytes or more without one complete record is not a
+        // packet file at all (a text file, say): say so instead of showing an
+        // empty document. Shorter files are empty packet files.
+        if (result.ok && store.Count() == 0 && file.Bytes().size() >= 4) {
+            result.ok = false;
+            result.error = "ﾊﾟｹｯﾄ ﾌｧｲﾙではありません (" + path + ")";
+        }
         return result;
     }
     char errbuf[PCAP_ERRBUF_SIZE] = {};

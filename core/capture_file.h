@@ -26,7 +26,8 @@ struct LoadResult {
     bool truncated = false;  // the file held more packets than a store takes
 };
 
-// Fills an empty store from the file at `path`.
+// Fills an empty store from the file at `path`. A ".pac" file of four bytes
+// or more that holds no complete record is refused as not a packet file.
 LoadResult LoadCaptureFile(const std::string& path, PacketStore& store);
 
 // pcap/pcapng through libpcap's offline reader, from an open stream (which the

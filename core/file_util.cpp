@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace kestrel {
 
@@ -68,33 +70,57 @@ std::span<const uint8_t> MappedFile::Bytes() const {
     return {m_buffer.data(), m_buffer.size()};
 }
 
-bool WriteReplacing(const std::string& path, std::string& error,
-                    const std::function<bool(std::FILE*)>& write) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        if (!out) {
-            error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
-            return false;
-        }
-        const bool written = write(out);
-        const bool closed = std::fclose(out) == 0;
-        if (!written || !closed) {
-            error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
-            return false;
-        }
-        return true;
+namespace {
+
+bool WriteDirectly(const std::string& path, std::string& error,
+                   const std::function<bool(std::FILE*)>& write) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) {
+        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
+        return false;
     }
-    // New files get the usual permissions (0666 less the umask), an existing
-    // file keeps its own.
+    const bool written = write(out);
+    const bool closed = std::fclose(out) == 0;
+    if (!written || !closed) {
+        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteReplacing(const std::string& requested, std::string& error,
+                    const std::function<bool(std::FILE*)>& write) {
+    // Replace the file a link points to, not the link; anything that is not a
+    // regular file (a device, a pipe) is written in place, never renamed over.
+    std::string path = requested;
     struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) {
+    const bool exists = ::stat(requested.c_str(), &st) == 0;
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) {
+            return WriteDirectly(requested, error, write);
+        }
+        if (char* real = realpath(requested.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
+    // The temporary file is created with mode 0666 so the umask applies as it
+    // does for any new file; an existing file's own mode is copied over.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + "-" +
+               std::to_string(std::random_device{}() & 0xFFFFFF);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        return WriteDirectly(path, error, write);
+    }
+    if (exists) {
         fchmod(fd, st.st_mode & 07777);
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
     }
     std::FILE* out = fdopen(fd, "wb");
     if (!out) {

@@ -1,4 +1,7 @@
 #include "test_util.h"
+#include "core/capture_file.h"
+
+#include <cstring>
 
 #include <unistd.h>
 
@@ -31,6 +34,25 @@ std::vector<std::filesystem::path> AllCaptureFiles() {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+size_t ForEachCorpusPacket(
+    const std::function<void(const std::filesystem::path&, int, const Packet&)>& fn) {
+    size_t visited = 0;
+    for (const auto& path : AllCaptureFiles()) {
+        PacketStore store;
+        if (!LoadCaptureFile(path.string(), store).ok) continue;
+        for (int i = 0; i < store.Count(); ++i, ++visited) fn(path, i, *store.At(i));
+    }
+    return visited;
+}
+
+CutPacket::CutPacket(const Packet& full, uint32_t n)
+    : m_header(*full.header), m_bytes(n ? std::make_unique<uint8_t[]>(n) : nullptr) {
+    if (n > full.header->caplen) n = full.header->caplen;
+    m_header.caplen = n;
+    if (n) std::memcpy(m_bytes.get(), full.data, n);
+    m_packet = Packet{&m_header, m_bytes.get()};
 }
 
 TempDir::TempDir() {

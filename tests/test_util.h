@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +28,25 @@ std::filesystem::path CapturesDir();
 
 // Every Ethernet capture file of the corpus (empty when absent).
 std::vector<std::filesystem::path> AllCaptureFiles();
+
+// Calls fn(file, index, packet) for every packet of every corpus file that
+// loads; returns how many packets it visited (0 when the corpus is absent).
+size_t ForEachCorpusPacket(
+    const std::function<void(const std::filesystem::path&, int, const Packet&)>& fn);
+
+// The first `n` bytes of a packet in a heap block of exactly `n` bytes, so
+// AddressSanitizer reports any read beyond the cut.
+class CutPacket {
+public:
+    CutPacket(const Packet& full, uint32_t n);
+    const Packet& Get() const { return m_packet; }
+    std::span<const uint8_t> Bytes() const { return {m_bytes.get(), m_header.caplen}; }
+
+private:
+    PacketHeader m_header;
+    std::unique_ptr<uint8_t[]> m_bytes;
+    Packet m_packet;
+};
 
 // A fresh temporary folder, removed when the object goes.
 class TempDir {

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <sys/stat.h>
+#include <cstring>
+
+#include "core/capture_file.h"
+#include "core/pac_file.h"
+#include "test_util.h"
+
+namespace kestrel {
+namespace {
+
+using test::Hex;
+using test::MakeTestPacket;
+using test::TempDir;
+
+std::unique_ptr<PacketStore> Parse(const std::vector<uint8_t>& bytes) {
+    auto store = std::make_unique<PacketStore>();
+    std::string error;
+    EXPECT_TRUE(ParsePac(bytes, *store, error)) << error;
+    return store;
+}
+
+// One record: N, then year, month, day of week, day, hour, minute, second, ms.
+std::vector<uint8_t> Record(const std::vector<uint8_t>& frame, uint16_t ms = 0) {
+    std::vector<uint8_t> r;
+    const uint32_t n = static_cast<uint32_t>(frame.size());
+    for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(n >> (8 * i)));
+    for (uint16_t v : {2005, 6, 3, 15, 12, 34, 56}) {
+        r.push_back(static_cast<uint8_t>(v));
+        r.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    r.push_back(static_cast<uint8_t>(ms));
+    r.push_back(static_cast<uint8_t>(ms >> 8));
+    r.insert(r.end(), frame.begin(), frame.end());
+    return r;
+}
+
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) m_old = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_old.empty()) unsetenv("TZ");
+        else setenv("TZ", m_old.c_str(), 1);
+        tzset();
+    }
+
+private:
+    std::string m_old;
+};
+
+TEST(PacFileTest, SixtyByteFrameGivesEightyByteFileWithLocalCalendarTime) {
+    ScopedTimeZone utc("UTC");
+    auto store = std::make_unique<PacketStore>();
+    std::vector<uint8_t> frame(60);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i);
+    // 2005-06-15 12:34:56.789123 UTC, a Wednesday.
+    store->AppendPacket(MakeTestPacket(frame, 1118838896, 789123, 1514));
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WritePacFile(*store, dir.File("a.pac").string(), error)) << error;
+    const auto bytes = test::ReadFileBytes(dir.File("a.pac"));
+    ASSERT_EQ(bytes.size(), 80u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20),
+              Hex("3c000000 d507 0600 0300 0f00 0c00 2200 3800 1503"));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 20, bytes.end()), frame);
+}
+
+TEST(PacFileTest, RoundTripKeepsBytesAndSecondsRoundsToMillisecondsAndDropsLen) {
+    for (const char* zone : {"UTC", "Europe/Berlin", "Asia/Tokyo"}) {
+        ScopedTimeZone tz(zone);
+        auto store = std::make_unique<PacketStore>();
+        // Summer and winter times, the 2038 boundary and a zero-length frame.
+        const uint32_t times[] = {1118838896, 1104537600, 2147483648u, 1700000000};
+        for (uint32_t i = 0; i < 4; ++i) {
+            std::vector<uint8_t> frame(i * 500, static_cast<uint8_t>(0xA0 + i));
+            store->AppendPacket(MakeTestPacket(frame, times[i], 999999 - i * 1000, 9000));
+        }
+        TempDir dir;
+        std::string error;
+        ASSERT_TRUE(WritePacFile(*store, dir.File("r.pac").string(), error)) << error;
+        auto back = std::make_unique<PacketStore>();
+        const LoadResult result = LoadCaptureFile(dir.File("r.pac").string(), *back);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.kind, FileKind::Pac);
+        ASSERT_EQ(back->Count(), 4) << zone;
+        for (int i = 0; i < 4; ++i) {
+            const PacketHeader& a = *store->At(i)->header;
+            const PacketHeader& b = *back->At(i)->header;
+            EXPECT_EQ(b.tv_sec, a.tv_sec) << zone << " packet " << i;
+            EXPECT_EQ(b.tv_usec, a.tv_usec / 1000 * 1000) << zone;
+            EXPECT_EQ(b.caplen, a.caplen);
+            EXPECT_EQ(b.len, b.caplen);
+            EXPECT_EQ(0, std::memcmp(store->At(i)->data, back->At(i)->data, a.caplen));
+        }
+    }
+}
+
+TEST(PacFileTest, ShortFilesAndIncompleteTails) {
+    // 0 to 3 bytes: an empty document.
+    for (size_t n = 0; n <= 3; ++n) {
+        EXPECT_EQ(Parse(std::vector<uint8_t>(n, 0x11))->Count(), 0);
+    }
+    // N = 0: a 20-byte record with an empty frame.
+    auto zero = Parse(Record({}));
+    ASSERT_EQ(zero->Count(), 1);
+    EXPECT_EQ(zero->At(0)->header->caplen, 0u);
+
+    // Three records whose last lacks its final byte: the first two load.
+    std::vector<uint8_t> file;
+    for (int i = 0; i < 3; ++i) {
+        const auto r = Record(std::vector<uint8_t>(42, static_cast<uint8_t>(i)), 250);
+        file.insert(file.end(), r.begin(), r.end());
+    }
+    for (size_t cut = 1; cut <= 20 + 42; ++cut) {
+        std::vector<uint8_t> shorter(file.begin(), file.end() - static_cast<long>(cut));
+        auto store = Parse(shorter);
+        EXPECT_EQ(store->Count(), 2) << "cut " << cut;
+        EXPECT_EQ(store->At(1)->data[0], 1);
+        EXPECT_EQ(store->At(1)->header->tv_usec, 250000u);
+    }
+    EXPECT_EQ(Parse(file)->Count(), 3);
+
+    // A length far beyond the end of the file is a short tail, not an allocation.
+    auto huge = Record({1, 2, 3});
+    huge[0] = huge[1] = huge[2] = 0xF0;
+    huge[3] = 0xFF;
+    auto first = Record({9});
+    first.insert(first.end(), huge.begin(), huge.end());
+    auto store = Parse(first);
+    ASSERT_EQ(store->Count(), 1);
+    EXPECT_EQ(store->At(0)->data[0], 9);
+}
+
+TEST(PacFileTest, StopsAtThirtyThousandRecords) {
+    std::vector<uint8_t> file;
+    const auto record = Record({0xAB, 0xCD});
+    for (int i = 0; i < PacketStore::kCapacity + 1; ++i) {
+        file.insert(file.end(), record.begin(), record.end());
+    }
+    auto store = Parse(file);
+    EXPECT_EQ(store->Count(), PacketStore::kCapacity);
+    EXPECT_EQ(store->DiscardedCount(), 0u);  // the rest is ignored, not discarded
+
+    // A complete record left over is reported; an incomplete tail is not.
+    bool truncated = false;
+    std::string error;
+    PacketStore full;
+    ASSERT_TRUE(ParsePac(file, full, error, &truncated));
+    EXPECT_TRUE(truncated);
+    file.resize(file.size() - 1);
+    PacketStore cut;
+    ASSERT_TRUE(ParsePac(file, cut, error, &truncated));
+    EXPECT_EQ(cut.Count(), PacketStore::kCapacity);
+    EXPECT_FALSE(truncated);
+}
+
+TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {
+    TempDir dir;
+    test::WriteFileBytes(dir.File("notes.txt"),
+                         std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
+    auto store = std::make_unique<PacketStore>();
+    LoadResult result = LoadCaptureFile(dir.File("notes.txt").string(), *store);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("notes.txt"), std::string::npos);
+
+    result = LoadCaptureFile(dir.File("missing.pac").string(), *store);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.error.empty());
+    result = LoadCaptureFile(dir.Path().string(), *store);
+    EXPECT_FALSE(result.ok);
+
+    test::WriteFileBytes(dir.File("tiny.pac"), {1, 2, 3});
+    result = LoadCaptureFile(dir.File("tiny.pac").string(), *store);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(store->Count(), 0);
+}
+
+TEST(PacFileTest, WriteErrorsAreReported) {
+    auto store = std::make_unique<PacketStore>();
+    store->AppendPacket(MakeTestPacket(std::vector<uint8_t>(100, 7)));
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    if (full) {
+        EXPECT_FALSE(WritePac(*store, full));
+        std::fclose(full);
+    }
+    std::string error;
+    EXPECT_FALSE(WritePacFile(*store, "/nonexistent-folder/x.pac", error));
+    EXPECT_FALSE(error.empty());
+
+    // A save that fails part way leaves the file it would replace as it was;
+    // /dev/full stays a device (never renamed over).
+    if (full) {
+        EXPECT_FALSE(WritePacFile(*store, "/dev/full", error));
+        struct stat st{};
+        ASSERT_EQ(::stat("/dev/full", &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+    }
+}
+
+TEST(PacFileTest, RealCaptureSurvivesPacRoundTrip) {
+    KESTREL_CAPTURE_OR_SKIP(path, "dhcp-rfc4388.pcap");
+    auto store = std::make_unique<PacketStore>();
+    ASSERT_TRUE(LoadCaptureFile(path.string(), *store).ok);
+    ASSERT_EQ(store->Count(), 54);
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WritePacFile(*store, dir.File("d.pac").string(), error)) << error;
+    auto back = std::make_unique<PacketStore>();
+    ASSERT_TRUE(LoadCaptureFile(dir.File("d.pac").string(), *back).ok);
+    ASSERT_EQ(back->Count(), 54);
+    uint64_t bytes = 0;
+    for (int i = 0; i < 54; ++i) {
+        const auto& a = *store->At(i)->header;
+        const auto& b = *back->At(i)->header;
+        EXPECT_EQ(a.tv_sec, b.tv_sec);
+        EXPECT_EQ(a.tv_usec / 1000 * 1000, b.tv_usec);
+        ASSERT_EQ(a.caplen, b.caplen);
+        EXPECT_EQ(0, std::memcmp(store->At(i)->data, back->At(i)->data, a.caplen));
+        bytes += 20 + a.caplen;
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir.File("d.pac")), bytes);
+}
+
+}  // namespace
+}  // namespace kestrel
