@@ -8,6 +8,7 @@
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QUrl>
+#include <thread>
 
 #include "core/capture_file.h"
 #include "core/packet.h"
@@ -154,9 +155,8 @@ private slots:
         const QString raw = dir.filePath("raw.pcap");
         QFile file(raw);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const uint8_t header[24] = {0xd4, 0xc3, 0xb2, 0xa1, 2, 0, 4, 0, 0, 0, 0, 0,
-                                    0,    0,    0,    0,    0xff, 0xff, 0, 0, 101, 0, 0, 0};
-        file.write(reinterpret_cast<const char*>(header), sizeof header);
+        // pcap header, link type 101 (raw IP).
+        file.write(QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000065000000"));
         file.close();
         TestApp app;
         QVERIFY(app->InitInstance({}));
@@ -272,6 +272,45 @@ private slots:
         QVERIFY(app->MainFrame()->RouteCommand(cmd::kFileSaveAs));
         QCOMPARE(app.prompter->saveRequests.back().filterIndex, 1);
         QCOMPARE(QFileInfo(app.prompter->saveRequests.back().proposed).fileName(), "trace.pcap");
+    }
+
+    void fullStoreStopsOnceFromTheWorker() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CChildFrame* child = app->OnFileNew();
+        CPacketList* list = child->ListPane();
+        const std::vector<uint8_t> bytes = Frame(7);
+        const PacketHeader header{1700000000u, 0, static_cast<uint32_t>(bytes.size()),
+                                  static_cast<uint32_t>(bytes.size())};
+        // The sink runs on a capture worker: fill the store and overflow it
+        // three times there.
+        std::thread worker([&] {
+            for (int i = 0; i < PacketStore::kCapacity + 3; ++i) {
+                CPacketList::PacketSink(list, MakePacket(header, bytes.data()));
+            }
+        });
+        worker.join();
+        const PacketStore& store = child->GetDocument()->Store();
+        QCOMPARE(store.Count(), PacketStore::kCapacity);
+        QCOMPARE(store.DiscardedCount(), uint64_t{3});
+        QVERIFY(list->IsCapacityTimerArmed());
+        // The timer belongs to the UI thread: it starts when the queued call runs.
+        QVERIFY(!list->IsCapacityTimerActive());
+        QCoreApplication::processEvents();
+        QVERIFY(list->IsCapacityTimerActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!list->IsCapacityTimerActive(), 5000);
+        // Later overflows only discard: the stop is scheduled once per list.
+        list->AppendPacket(MakePacket(header, bytes.data()));
+        QCoreApplication::processEvents();
+        QVERIFY(!list->IsCapacityTimerActive());
+        QCOMPARE(store.DiscardedCount(), uint64_t{4});
+        // Rows follow the store on the row timer, at most 500 per tick.
+        QVERIFY(list->IsRowTimerActive());
+        const int rows = list->RowCount();
+        QVERIFY(rows > 0 && rows < PacketStore::kCapacity);
+        QCOMPARE(rows % CPacketList::kRowsPerTick, 0);
+        list->ShowPendingRows();
+        QCOMPARE(list->RowCount(), rows + CPacketList::kRowsPerTick);
     }
 
     void closingNeverAsks() {
