@@ -92,7 +92,9 @@ CMainFrame::~CMainFrame() {
     // Document windows go before the engine: each stops its capture and
     // waits for the worker while the engine is still there.
     CloseAllDocumentWindows();
-    qDeleteAll(m_mdiArea->subWindowList());
+    // Closed windows are only scheduled for deletion, and the base class would
+    // delete them after the engine is gone: they go now.
+    qDeleteAll(m_mdiArea->findChildren<QMdiSubWindow*>());
 }
 
 CPrompter& CMainFrame::Prompter() const { return m_app->Prompter(); }
