@@ -31,7 +31,8 @@ QStringList ActionTexts(const QMenu* menu) {
 QList<int> ActionIds(const QMenu* menu) {
     QList<int> ids;
     for (const QAction* action : menu->actions()) {
-        if (!action->isSeparator()) ids.append(CommandIdOf(action));
+        if (!action->isSeparator())
+            ids.append(CommandIdOf(action));
     }
     return ids;
 }
@@ -39,11 +40,14 @@ QList<int> ActionIds(const QMenu* menu) {
 // The adapter popup of the menu bar shown now, prepared as when it opens.
 QMenu* OpenAdapterPopup(CMainFrame* frame) {
     QMenu* popup = FindPopup(frame->CurrentMenus(), QString::fromUtf8(kAdapterPopupText));
-    if (popup) frame->PrepareMenu(popup);
+    if (popup)
+        frame->PrepareMenu(popup);
     return popup;
 }
 
-QString Name(int index) { return QString::fromStdString(ScriptedAdapters::Name(index)); }
+QString Name(int index) {
+    return QString::fromStdString(ScriptedAdapters::Name(index));
+}
 
 // Enabled states of start, stop, start all, stop all in the capture popup.
 QList<bool> CaptureCommandStates(CMainFrame* frame) {
@@ -51,19 +55,20 @@ QList<bool> CaptureCommandStates(CMainFrame* frame) {
     QMenu* popup = FindPopup(frame->CurrentMenus(), QStringLiteral("キャプチャー(&C)"));
     if (!popup) {
         // Menus without a capture popup: the states as a view's menu would ask.
-        for (int id : {cmd::kCaptureStart, cmd::kCaptureStop, cmd::kCaptureStartAll,
-                       cmd::kCaptureStopAll}) {
+        for (int id :
+             {cmd::kCaptureStart, cmd::kCaptureStop, cmd::kCaptureStartAll, cmd::kCaptureStopAll}) {
             CommandState state;
             states.append(frame->RouteUpdate(id, state) && state.enabled);
         }
         return states;
     }
     frame->PrepareMenu(popup);
-    for (int id : {cmd::kCaptureStart, cmd::kCaptureStop, cmd::kCaptureStartAll,
-                   cmd::kCaptureStopAll}) {
+    for (int id :
+         {cmd::kCaptureStart, cmd::kCaptureStop, cmd::kCaptureStartAll, cmd::kCaptureStopAll}) {
         bool enabled = false;
         for (const QAction* action : popup->actions()) {
-            if (CommandIdOf(action) == id) enabled = action->isEnabled();
+            if (CommandIdOf(action) == id)
+                enabled = action->isEnabled();
         }
         states.append(enabled);
     }
@@ -114,9 +119,8 @@ private slots:
             QMenu* popup = OpenAdapterPopup(app->MainFrame());
             QCOMPARE(ActionTexts(popup),
                      (QStringList{Name(0) + "(&A)", Name(1) + "(&B)", "-", "全て(&Z)"}));
-            QCOMPARE(ActionIds(popup),
-                     (QList<int>{cmd::kAdapterFirst, cmd::kAdapterFirst + 1,
-                                 cmd::kAdapterFirst + 2}));
+            QCOMPARE(ActionIds(popup), (QList<int>{cmd::kAdapterFirst, cmd::kAdapterFirst + 1,
+                                                   cmd::kAdapterFirst + 2}));
         }
         {
             ScriptedAdapters adapters(27);
@@ -184,8 +188,8 @@ private slots:
         CChildFrame* middle = frame->OpenDevice(ScriptedAdapters::Name(1));
         QCOMPARE(middle->GetCaptureState(), kCaptureIdle);
         QMenu* popup = OpenAdapterPopup(frame);
-        QCOMPARE(ActionTexts(popup), (QStringList{Name(0) + "(&A)", Name(2) + "(&B)", "-",
-                                                  "全て(&Z)"}));
+        QCOMPARE(ActionTexts(popup),
+                 (QStringList{Name(0) + "(&A)", Name(2) + "(&B)", "-", "全て(&Z)"}));
         QVERIFY(frame->RouteCommand(cmd::kAdapterFirst + 2));
         // One window per adapter, in list order after the one that was open.
         QCOMPARE(frame->ChildFrames().size(), 3);
