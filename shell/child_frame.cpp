@@ -267,9 +267,12 @@ bool CChildFrame::SaveDocumentAs() {
             current.absolutePath() + QLatin1Char('/') + current.completeBaseName() + extension;
     } else {
         QString name = m_document->GetTitle();
-        const int bad = static_cast<int>(name.toStdString().find_first_of(kDubiousNameCharacters));
-        if (bad != static_cast<int>(std::string::npos)) {
-            name = QString::fromStdString(name.toStdString().substr(0, static_cast<size_t>(bad)));
+        const QString dubious = QString::fromLatin1(kDubiousNameCharacters);
+        for (qsizetype i = 0; i < name.size(); ++i) {
+            if (dubious.contains(name[i])) {
+                name.truncate(i);
+                break;
+            }
         }
         if (!name.isEmpty())
             proposed = name + extension;

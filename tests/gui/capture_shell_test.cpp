@@ -3,7 +3,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QTemporaryDir>
 
+#include "core/capture_file.h"
 #include "gui_test_util.h"
 #include "list/packet_list.h"
 #include "scripted_adapters.h"
@@ -276,6 +278,39 @@ private slots:
         child = app->MainFrame()->OpenDevice(ScriptedAdapters::Name(0));
         QVERIFY(child->StartCapture());
         QTRY_COMPARE(child->GetDocument()->Store().Count(), 5);
+    }
+
+    void savingACaptureDocumentKeepsItBound() {
+        QTemporaryDir dir;
+        ScriptedAdapters adapters(2);
+        adapters.DeliverFrames(0, 7);
+        TestApp app(adapters.Api());
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        CChildFrame* child = frame->OpenDevice(ScriptedAdapters::Name(0));
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStart));
+        QTRY_COMPARE(child->GetDocument()->Store().Count(), 7);
+        // It has no file yet: Save asks, proposing the adapter's name.
+        app.prompter->saveAnswers.push_back({dir.filePath("lan.pac"), 0});
+        QVERIFY(frame->RouteCommand(cmd::kFileSave));
+        QCOMPARE(app.prompter->saveRequests.size(), size_t{1});
+        QCOMPARE(app.prompter->saveRequests[0].proposed, Name(0) + ".pac");
+        QCOMPARE(child->GetDocument()->GetTitle(), QStringLiteral("lan.pac"));
+        QCOMPARE(child->SubWindow()->windowTitle(), QStringLiteral("lan.pac"));
+        PacketStore reread;
+        QVERIFY(LoadCaptureFile(dir.filePath("lan.pac").toStdString(), reread).ok);
+        QCOMPARE(reread.Count(), 7);
+        // Still the adapter's document: capturing, not offered in the menu,
+        // its capture commands still work.
+        QCOMPARE(child->GetDocument()->m_deviceName, ScriptedAdapters::Name(0));
+        QVERIFY(child->IsCaptureDocument());
+        QCOMPARE(frame->CurrentMenuId(), cmd::kMenuCaptureDocument);
+        QVERIFY(frame->IsDeviceWindowOpen(ScriptedAdapters::Name(0)));
+        QCOMPARE(ActionTexts(OpenAdapterPopup(frame)), QStringList{Name(1) + "(&A)"});
+        QCOMPARE(child->GetCaptureState(), kCaptureCapturing);
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStop));
+        QTRY_COMPARE(child->GetCaptureState(), kCaptureIdle);
+        QVERIFY(app.prompter->messages.empty());
     }
 
     void startFailuresAndReadErrorsAreShown() {
