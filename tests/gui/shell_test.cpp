@@ -20,6 +20,7 @@
 #include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
 #include "shell/menu_builder.h"
+#include "tree/packet_tree.h"
 
 using namespace kestrel;
 using kestrel::test::TestApp;
@@ -375,6 +376,34 @@ private slots:
         CChildFrame* active = frame->ActiveChildFrame();
         QVERIFY(frame->RouteCommand(cmd::kListSelectAll));
         Q_UNUSED(active);
+    }
+
+    void acceleratorsReachTheirCommands() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(frame));
+        QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(frame->ChildFrames().size(), 2);
+        CChildFrame* child = frame->ActiveChildFrame();
+        QCOMPARE(child->GetDocument()->GetTitle(), QStringLiteral("新規パケットファイル2"));
+        // F6 and Shift+F6 move between the three panes.
+        child->ListPane()->setFocus();
+        QTRY_VERIFY(child->ListPane()->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        QTRY_VERIFY(child->TreePane()->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+        QTRY_VERIFY(child->ListPane()->hasFocus());
+        // Copy, paste, cut and undo have no handler: nothing changes.
+        for (const QKeySequence& keys :
+             {QKeySequence("Ctrl+C"), QKeySequence("Ctrl+V"), QKeySequence("Ctrl+X"),
+              QKeySequence("Ctrl+Z"), QKeySequence("Shift+Ins")}) {
+            QTest::keySequence(frame, keys);
+        }
+        QCOMPARE(frame->ChildFrames().size(), 2);
+        QCOMPARE(child->GetDocument()->Store().Count(), 0);
     }
 
     void windowArrangement() {
