@@ -110,7 +110,7 @@ LoadResult LoadCaptureFile(const std::string& path, PacketStore& store) {
     }
     result.kind = DetectFileKind(file.Bytes());
     if (result.kind == FileKind::Pac) {
-        result.ok = ParsePac(file.Bytes(), store, result.error);
+        result.ok = ParsePac(file.Bytes(), store, result.error, &result.truncated);
         // A file of four bytes or more without one complete record is not a
         // packet file at all (a text file, say): say so instead of showing an
         // empty document. Shorter files are empty packet files.

@@ -27,11 +27,21 @@ void PutLe32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error) {
+bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error,
+              bool* truncated) {
     size_t pos = 0;
     LocalTimeCache times;
-    while (!store.IsFull()) {
+    if (truncated) *truncated = false;
+    for (;;) {
         if (bytes.size() - pos < 4) break;
+        if (store.IsFull()) {
+            const uint32_t rest = Le32(bytes.data() + pos);
+            if (truncated) {
+                *truncated = bytes.size() - pos >= kPacRecordHeaderLength &&
+                             bytes.size() - pos - kPacRecordHeaderLength >= rest;
+            }
+            break;
+        }
         const uint32_t n = Le32(bytes.data() + pos);
         if (bytes.size() - pos - 4 < 16) break;
         const uint8_t* time = bytes.data() + pos + 4;

@@ -27,8 +27,11 @@ inline constexpr size_t kPacRecordHeaderLength = 20;
 // Appends the records of `bytes` to `store` until it holds kCapacity packets;
 // the rest is ignored. An incomplete last record (fewer than 4 length bytes,
 // 16 time bytes or N data bytes, a length beyond the end included) is dropped
-// silently. False only when memory for a packet cannot be had.
-bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error);
+// silently. False only when memory for a packet cannot be had. `truncated`
+// (when given) tells whether complete records were left because the store
+// was full.
+bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error,
+              bool* truncated = nullptr);
 
 // Reads a whole ".pac" file. False when the file cannot be read (or memory
 // runs out), with a message in `error`.

@@ -190,6 +190,18 @@ TEST(PacFileTest, StopsAtThirtyThousandRecords) {
     auto store = Parse(file);
     EXPECT_EQ(store->Count(), PacketStore::kCapacity);
     EXPECT_EQ(store->DiscardedCount(), 0u);  // the rest is ignored, not discarded
+
+    // A complete record left over is reported; an incomplete tail is not.
+    bool truncated = false;
+    std::string error;
+    PacketStore full;
+    ASSERT_TRUE(ParsePac(file, full, error, &truncated));
+    EXPECT_TRUE(truncated);
+    file.resize(file.size() - 1);
+    PacketStore cut;
+    ASSERT_TRUE(ParsePac(file, cut, error, &truncated));
+    EXPECT_EQ(cut.Count(), PacketStore::kCapacity);
+    EXPECT_FALSE(truncated);
 }
 
 TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {

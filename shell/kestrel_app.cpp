@@ -1,0 +1,155 @@
+#include "shell/kestrel_app.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QFont>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+
+#include "shell/child_frame.h"
+#include "shell/command_ids.h"
+#include "shell/desktop_integration.h"
+#include "shell/kestrel_doc.h"
+#include "shell/main_frame.h"
+#include "shell/prompter.h"
+
+namespace kestrel {
+
+namespace {
+
+// Document strings of the three kinds: window title, document name, new-file
+// name, filter name, filter extension, file type id, file type name.
+constexpr const char* kFileDocString =
+    "\n新規パケットファイル\n無題\nﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)\n.pac\nKestrel.Document\nKestrel Document";
+constexpr const char* kCaptureDocString =
+    "\n新規パケットファイル\n\nﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)\n.pac\nKestrel.Document\nKestrel Document";
+
+}  // namespace
+
+void InstallFontSubstitutions() {
+    QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+}
+
+CKestrelApp::CKestrelApp(Options options)
+    : m_pcap(std::move(options.pcap)),
+      m_prompter(options.prompter ? std::move(options.prompter)
+                                  : std::make_unique<CDialogPrompter>()),
+      m_registerDesktop(options.registerDesktop),
+      m_templates{CDocTemplate(cmd::kMenuFileDocument, kFileTemplate, kFileDocString),
+                  CDocTemplate(cmd::kMenuCaptureDocument, kCaptureTemplate, kCaptureDocString),
+                  CDocTemplate(cmd::kMenuPrintDocument, 2, kCaptureDocString)} {}
+
+CKestrelApp::~CKestrelApp() {
+    // Document windows and the engine go before the templates they refer to.
+    m_mainFrame.reset();
+}
+
+bool CKestrelApp::InitInstance(const QStringList& files) {
+    InstallFontSubstitutions();
+    m_mainFrame = std::make_unique<CMainFrame>(this, m_pcap);
+    if (m_registerDesktop)
+        RegisterDesktopIntegration(QApplication::applicationFilePath());
+
+    // Without files the program starts with no document window.
+    int opened = 0;
+    for (const QString& path : files) {
+        if (OpenDocumentFile(path))
+            ++opened;
+    }
+    if (!files.isEmpty() && opened == 0)
+        return false;
+
+    m_mainFrame->ShowWithSavedState();
+    return true;
+}
+
+QStringList CKestrelApp::OpenFilters() {
+    return {QStringLiteral("ﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)"), QStringLiteral("pcap ﾌｧｲﾙ (*.pcap *.cap *.dmp)"),
+            QStringLiteral("pcapng ﾌｧｲﾙ (*.pcapng *.ntar)"), QStringLiteral("すべてのﾌｧｲﾙ (*)")};
+}
+
+QStringList CKestrelApp::SaveFilters() {
+    return {QStringLiteral("ﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)"), QStringLiteral("pcap ﾌｧｲﾙ (*.pcap)")};
+}
+
+CChildFrame* CKestrelApp::OnFileNew() {
+    CDocTemplate& docTemplate = GetDocTemplate(kFileTemplate);
+    auto document = std::make_unique<CKestrelDoc>(&docTemplate);
+    document->SetTitle(docTemplate.NextUntitledTitle());
+    return m_mainFrame->CreateDocumentWindow(std::move(document));
+}
+
+void CKestrelApp::OnFileOpen() {
+    const QStringList paths = m_prompter->GetOpenFileNames(m_mainFrame.get(), OpenFilters());
+    for (const QString& path : paths) OpenDocumentFile(path);
+}
+
+CChildFrame* CKestrelApp::OpenDocumentFile(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    // A file that is open already: its window comes to the front.
+    for (CChildFrame* frame : m_mainFrame->ChildFrames()) {
+        if (frame->GetDocument()->GetPathName() == absolute) {
+            QMdiSubWindow* window = frame->SubWindow();
+            if (window->isMinimized())
+                window->showNormal();
+            m_mainFrame->MdiArea()->setActiveSubWindow(window);
+            return frame;
+        }
+    }
+
+    auto document = std::make_unique<CKestrelDoc>(&GetDocTemplate(kFileTemplate));
+    QString error;
+    QStringList warnings;
+    if (!document->OnOpenDocument(path, error, warnings)) {
+        const QString text = error.contains(path) ? error : path + QLatin1Char('\n') + error;
+        m_prompter->ShowMessage(m_mainFrame.get(), text, CPrompter::Icon::Critical);
+        return nullptr;
+    }
+    CChildFrame* frame = m_mainFrame->CreateDocumentWindow(std::move(document));
+    for (const QString& warning : warnings) {
+        m_prompter->ShowMessage(m_mainFrame.get(), path + QLatin1Char('\n') + warning,
+                                CPrompter::Icon::Warning);
+    }
+    return frame;
+}
+
+void CKestrelApp::OnAppAbout() {
+    QMessageBox::about(m_mainFrame.get(), QStringLiteral("Kestrelのﾊﾞｰｼﾞｮﾝ情報"),
+                       QStringLiteral("Kestrel Version 1.00"));
+}
+
+bool CKestrelApp::OnCommand(int id) {
+    switch (id) {
+        case cmd::kFileNew:
+            OnFileNew();
+            return true;
+        case cmd::kFileOpen:
+            OnFileOpen();
+            return true;
+        case cmd::kAppAbout:
+            OnAppAbout();
+            return true;
+        case cmd::kAppExit:
+            m_mainFrame->close();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CKestrelApp::OnUpdateCommand(int id, CommandState& state) {
+    switch (id) {
+        case cmd::kFileNew:
+        case cmd::kFileOpen:
+        case cmd::kAppAbout:
+        case cmd::kAppExit:
+            state.enabled = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace kestrel
