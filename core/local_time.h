@@ -16,6 +16,25 @@ bool ToLocalCalendar(uint32_t seconds, std::tm& out);
 // hold (before 1970, after 2106, or not representable) give 0.
 uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
 
+// The same two conversions for long runs of nearby times (the records of one
+// file): the C library is asked once per distinct minute, and times within
+// that minute are offset from it, since zones change their offset from UTC
+// only on whole minutes. One object per run: it does not notice a change of
+// TZ made while it lives.
+class LocalTimeCache {
+public:
+    bool ToLocalCalendar(uint32_t seconds, std::tm& out);
+    uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
+
+private:
+    // ToLocalCalendar: the minute that `m_minuteTm` shows.
+    int64_t m_minute = -1;
+    std::tm m_minuteTm{};
+    // FromLocalCalendar: the calendar minute and its start in seconds.
+    int m_key[5] = {-1, -1, -1, -1, -1};
+    int64_t m_keyStart = -1;
+};
+
 // strftime of the local time of `seconds`; empty when it cannot be converted.
 std::string FormatLocalTime(uint32_t seconds, const char* format);
 

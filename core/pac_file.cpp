@@ -30,6 +30,7 @@ void PutLe32(uint8_t* p, uint32_t v) {
 bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error,
               bool* truncated) {
     size_t pos = 0;
+    LocalTimeCache times;
     if (truncated) *truncated = false;
     for (;;) {
         if (bytes.size() - pos < 4) break;
@@ -50,8 +51,8 @@ bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& e
         PacketHeader header;
         header.caplen = n;
         header.len = n;
-        header.tv_sec = FromLocalCalendar(Le16(time), Le16(time + 2), Le16(time + 6),
-                                          Le16(time + 8), Le16(time + 10), Le16(time + 12));
+        header.tv_sec = times.FromLocalCalendar(Le16(time), Le16(time + 2), Le16(time + 6),
+                                                Le16(time + 8), Le16(time + 10), Le16(time + 12));
         header.tv_usec = static_cast<uint32_t>(Le16(time + 14)) * 1000u;
         Packet* packet = MakePacket(header, bytes.data() + pos + kPacRecordHeaderLength);
         if (!packet) {
@@ -74,13 +75,14 @@ bool ReadPacFile(const std::string& path, PacketStore& store, std::string& error
 
 bool WritePac(const PacketStore& store, std::FILE* out) {
     const int count = store.Count();
+    LocalTimeCache times;
     for (int i = 0; i < count; ++i) {
         const Packet& packet = *store.At(i);
         const PacketHeader& h = *packet.header;
         uint8_t record[kPacRecordHeaderLength] = {};
         PutLe32(record, h.caplen);
         std::tm tm{};
-        if (ToLocalCalendar(h.tv_sec, tm)) {
+        if (times.ToLocalCalendar(h.tv_sec, tm)) {
             PutLe16(record + 4, static_cast<uint32_t>(tm.tm_year + 1900));
             PutLe16(record + 6, static_cast<uint32_t>(tm.tm_mon + 1));
             PutLe16(record + 8, static_cast<uint32_t>(tm.tm_wday));

@@ -26,7 +26,7 @@ kestrel_need_packages() {
 
 # What every build of Kestrel needs.
 KESTREL_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config git ca-certificates
-    qt6-base-dev libgl-dev libpcap-dev fonts-ipafont-gothic shared-mime-info)
+    qt6-base-dev libgl-dev libpcap-dev fonts-ipafont-gothic shared-mime-info tzdata)
 # What the test suite needs on top: GoogleTest, Google Benchmark, clang and its
 # sanitizer runtimes for the fuzz targets.
 KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/capture_file.h"
+#include "core/local_time.h"
 #include "core/pac_file.h"
 #include "test_util.h"
 
@@ -55,6 +56,47 @@ public:
 private:
     std::string m_old;
 };
+
+// The per-minute shortcut of file loads and saves gives what the C library
+// gives, across daylight saving changes and in zones with odd offsets.
+TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
+    for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu",
+                             "Australia/Lord_Howe", "UTC"}) {
+        ScopedTimeZone scoped(zone);
+        LocalTimeCache cache;
+        // Around the spring and autumn changes of 2026, second by second,
+        // then a wide sweep with a step that is not a whole minute.
+        std::vector<uint32_t> times;
+        for (uint32_t base : {1774746000u - 7200, 1792890000u - 7200})
+            for (uint32_t t = base; t < base + 4 * 3600; t += 7) times.push_back(t);
+        for (uint64_t t = 0; t < UINT32_MAX; t += 9876543) times.push_back(static_cast<uint32_t>(t));
+        for (uint32_t t : times) {
+            std::tm direct{}, cached{};
+            ASSERT_EQ(ToLocalCalendar(t, direct), cache.ToLocalCalendar(t, cached));
+            ASSERT_EQ(std::mktime(&direct), std::mktime(&cached)) << zone << " " << t;
+            ASSERT_EQ(direct.tm_sec, cached.tm_sec) << zone << " " << t;
+            ASSERT_EQ(direct.tm_min, cached.tm_min) << zone << " " << t;
+            ASSERT_EQ(direct.tm_hour, cached.tm_hour) << zone << " " << t;
+            ASSERT_EQ(direct.tm_wday, cached.tm_wday) << zone << " " << t;
+        }
+        LocalTimeCache back;
+        for (uint32_t t : times) {
+            std::tm tm{};
+            ASSERT_TRUE(ToLocalCalendar(t, tm));
+            const int fields[6] = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                                   tm.tm_hour, tm.tm_min, tm.tm_sec};
+            ASSERT_EQ(back.FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
+                                             fields[5]),
+                      FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
+                                        fields[5]))
+                << zone << " " << t;
+        }
+        // Fields the C library normalises.
+        EXPECT_EQ(back.FromLocalCalendar(2026, 3, 1, 10, 0, 75),
+                  FromLocalCalendar(2026, 3, 1, 10, 1, 15));
+        EXPECT_EQ(back.FromLocalCalendar(1969, 12, 31, 0, 0, 0), 0u);
+    }
+}
 
 TEST(PacFileTest, SixtyByteFrameGivesEightyByteFileWithLocalCalendarTime) {
     ScopedTimeZone utc("UTC");

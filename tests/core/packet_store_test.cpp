@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -132,6 +135,55 @@ TEST(PacketStoreTest, ReaderSeesOnlyCompleteSlotsWhileWorkerAppends) {
     }
     worker.join();
     EXPECT_EQ(removed, 20000);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KESTREL_OWN_ALLOCATOR 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KESTREL_OWN_ALLOCATOR 0
+#endif
+#endif
+#ifndef KESTREL_OWN_ALLOCATOR
+#define KESTREL_OWN_ALLOCATOR 1
+#endif
+
+namespace kestrel {
+namespace {
+
+using test::MakeTestPacket;
+
+// A full store of 1514-byte frames holds little more than the frames: the
+// heap in use grows by at most 1.3 times the frame bytes plus the fixed
+// table, and shrinks back when the store goes.
+TEST(PacketStoreTest, FullStoreOfLargeFramesStaysCloseToItsBytes) {
+#if !KESTREL_OWN_ALLOCATOR
+    GTEST_SKIP() << "heap figures of a sanitizer's allocator are not the program's";
+#else
+    const std::vector<uint8_t> frame(1514, 0x5A);
+    const auto before = mallinfo2();
+    size_t bytes = 0;
+    {
+        auto store = std::make_unique<PacketStore>();
+        for (int i = 0; i < PacketStore::kCapacity; ++i) {
+            ASSERT_EQ(store->AppendPacket(MakeTestPacket(frame)), PacketStore::AppendResult::Stored);
+        }
+        const auto full = mallinfo2();
+        bytes = store->ByteCount();
+        ASSERT_EQ(bytes, static_cast<size_t>(PacketStore::kCapacity) * 1514);
+        const size_t used = (full.uordblks + full.hblkhd) - (before.uordblks + before.hblkhd);
+        const size_t fixed = sizeof(PacketStore) + 64 * 1024;
+        std::printf("store of %d x 1514 bytes: %zu bytes of heap, %.3f x the frame bytes\n",
+                    PacketStore::kCapacity, used, static_cast<double>(used) / bytes);
+        EXPECT_LE(used, bytes * 13 / 10 + fixed);
+        EXPECT_GE(used, bytes);
+    }
+    const auto after = mallinfo2();
+    EXPECT_LE(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + 64 * 1024);
+#endif
 }
 
 }  // namespace
