@@ -2,6 +2,7 @@
 // per capturing adapter that reads frames and hands them to a packet sink.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,12 +59,16 @@ public:
     int StopCapture(const std::string& name);
     // 1 capturing, 0 idle, -1 no adapter has that name.
     int GetCaptureState(const std::string& name) const;
-    // Waits until the adapter's worker (if any) has ended: after this no packet
-    // of that adapter reaches its sink context any more.
+    // Stops the adapter's capture if it runs and waits until its worker (if
+    // any) has ended: after this no packet of that adapter reaches its sink
+    // context any more. Waits at most about one read timeout.
     void WaitForCapture(const std::string& name);
 
     int CountCapturing() const;
     void StopAllCaptures();
+
+    // Frames of the adapter dropped because memory for them could not be had.
+    uint64_t GetLostCount(const std::string& name) const;
 
 private:
     struct Impl;

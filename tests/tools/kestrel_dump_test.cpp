@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <cstdio>
 #include <set>
@@ -124,6 +132,45 @@ TEST(KestrelDump, HexAndPacFilesAndFailures) {
     const DumpRun help = Dump("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage"), std::string::npos);
+}
+
+// A capture from the terminal on loopback, when this process may capture:
+// UDP datagrams are sent until kestrel-dump has its 50 packets and saved them.
+TEST(KestrelDump, CapturesFiftyPacketsOnLoopback) {
+    const DumpRun adapters = Dump("--list-adapters");
+    ASSERT_EQ(adapters.status, 0) << adapters.err;
+    if (adapters.out.find("127.0.0.1\n") == std::string::npos) GTEST_SKIP() << "no 127.0.0.1 adapter";
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root or CAP_NET_RAW";
+
+    test::TempDir temp;
+    const auto out = temp.File("fifty.pac");
+    std::atomic<bool> done{false};
+    std::thread traffic([&] {
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(9);  // discard
+        for (int i = 0; !done && i < 20000; ++i) {
+            const std::string text = "kestrel-dump capture " + std::to_string(i);
+            sendto(s, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        close(s);
+    });
+    const DumpRun run = Dump("--capture 127.0.0.1 -c 50 -w " + Quote(out.string()));
+    done = true;
+    traffic.join();
+    ASSERT_EQ(run.status, 0) << run.err;
+    const DumpRun rows = Dump(Quote(out.string()));
+    ASSERT_EQ(rows.status, 0) << rows.err;
+    EXPECT_EQ(Split(rows.out, '\n').size(), 51u);
+
+    // An adapter that does not exist: exit 1 with the reason.
+    const DumpRun missing = Dump("--capture 203.0.113.254 -c 1 -w " + Quote(temp.File("x.pac").string()));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("203.0.113.254"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(temp.File("x.pac")));
 }
 
 // The shipped sample: every frame kind the list colours, and every checksum

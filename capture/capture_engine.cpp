@@ -1,0 +1,233 @@
+#include "capture/capture_engine.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "capture/device_names.h"
+#include "capture/pcap_api.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kSnapLength = 0x10000;
+constexpr bool kPromiscuous = true;
+constexpr int kReadTimeoutMs = 1000;
+
+void Report(const std::string& reason, std::string* out) {
+    std::fprintf(stderr, "%s\n", reason.c_str());
+    if (out) *out = reason;
+}
+
+}  // namespace
+
+// One adapter's capture. The UI thread starts, stops and joins the worker;
+// the worker reads `running` after every read and clears `workerAlive` as
+// its last step. The session is opened by the UI thread before the worker
+// starts and closed by the worker when it ends, under `sessionLock`, which
+// also covers BreakLoop from the UI thread.
+struct CaptureDevice {
+    std::string displayName;
+    std::thread worker;
+    std::atomic<bool> workerAlive{false};
+    std::atomic<int> running{0};
+    std::mutex sessionLock;
+    std::unique_ptr<PcapSession> session;
+    CaptureErrorHandler onError;  // written before the worker starts
+    void* sinkContext = nullptr;  // written before the worker starts
+    std::atomic<uint64_t> lost{0};
+};
+
+struct CCaptureEngine::Impl {
+    std::shared_ptr<PcapApi> api;
+    std::vector<std::string> names;
+    std::vector<std::unique_ptr<CaptureDevice>> devices;
+    std::atomic<PacketSink> sink{nullptr};
+
+    CaptureDevice* Find(const std::string& name) const {
+        for (const auto& d : devices) {
+            if (d->displayName == name) return d.get();
+        }
+        return nullptr;
+    }
+
+    void EnumerateDevices() {
+        std::vector<PcapDevice> list;
+        std::string error;
+        if (!api->FindAllDevices(list, error)) {
+            std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
+            return;
+        }
+        names = NameDevices(list);
+        for (const std::string& name : names) {
+            auto device = std::make_unique<CaptureDevice>();
+            device->displayName = name;
+            devices.push_back(std::move(device));
+        }
+    }
+
+    void CaptureThreadProc(CaptureDevice& device) {
+        PcapSession& session = *device.session;
+        PacketHeader header;
+        const uint8_t* data = nullptr;
+        int r;
+        for (;;) {
+            r = session.Next(header, data);
+            if (r < 0 || device.running.load(std::memory_order_acquire) == 0) break;
+            if (r == 0) continue;
+            Packet* packet = MakePacket(header, data);
+            if (!packet) {
+                device.lost.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            if (PacketSink deliver = sink.load(std::memory_order_acquire)) {
+                deliver(device.sinkContext, packet);
+            } else {
+                ReleasePacket(packet);
+            }
+        }
+        if (r == -1 && device.onError) device.onError(kCaptureErrorRead, session.ErrorText());
+        {
+            std::lock_guard<std::mutex> hold(device.sessionLock);
+            device.session.reset();
+        }
+        // A capture that ended by itself (a read error, an adapter gone) reads
+        // as idle, so it can be started again.
+        device.running.store(0, std::memory_order_release);
+        device.workerAlive.store(false, std::memory_order_release);
+    }
+
+    static void RequestStop(CaptureDevice& device) {
+        device.running.store(0, std::memory_order_release);
+        std::lock_guard<std::mutex> hold(device.sessionLock);
+        if (device.session) device.session->BreakLoop();
+    }
+
+    static void Join(CaptureDevice& device) {
+        if (device.worker.joinable()) device.worker.join();
+    }
+};
+
+CCaptureEngine::CCaptureEngine(std::shared_ptr<PcapApi> api) : m_impl(std::make_unique<Impl>()) {
+    m_impl->api = api ? std::move(api) : MakeRealPcapApi();
+    m_impl->EnumerateDevices();
+}
+
+CCaptureEngine::~CCaptureEngine() {
+    for (const auto& device : m_impl->devices) Impl::RequestStop(*device);
+    for (const auto& device : m_impl->devices) Impl::Join(*device);
+}
+
+const std::vector<std::string>& CCaptureEngine::GetNameList() const { return m_impl->names; }
+
+int CCaptureEngine::GetDeviceCount() const { return static_cast<int>(m_impl->names.size()); }
+
+void CCaptureEngine::SetPacketSink(PacketSink sink) {
+    m_impl->sink.store(sink, std::memory_order_release);
+}
+
+bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler onError,
+                                  void* sinkContext, std::string* reason) {
+    // Look the adapter up again in a fresh list: it may have gone since the
+    // names were made.
+    std::vector<PcapDevice> list;
+    std::string error;
+    if (!m_impl->api->FindAllDevices(list, error)) {
+        std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
+        if (reason) *reason = "Error in pcap_findalldevs: " + error;
+        return false;
+    }
+    const std::vector<std::string> fresh = NameDevices(list);
+    size_t index = 0;
+    while (index < fresh.size() && fresh[index] != name) ++index;
+    if (index == fresh.size() || name.empty()) {
+        Report("ﾃﾞﾊﾞｲｽが見つかりません (" + name + ")", reason);
+        return false;
+    }
+    CaptureDevice* device = m_impl->Find(name);
+    if (!device) {
+        Report("ﾃﾞﾊﾞｲｽが見つかりません (" + name + ")", reason);
+        return false;
+    }
+    if (device->workerAlive.load(std::memory_order_acquire)) {
+        // Already capturing, or a stopped worker has not seen its flag yet.
+        if (reason) *reason = "ｷｬﾌﾟﾁｬｰを終了していません (" + name + ")";
+        return false;
+    }
+    Impl::Join(*device);  // a worker that has ended: release its thread
+
+    std::unique_ptr<PcapSession> session =
+        m_impl->api->OpenLive(list[index].name, kSnapLength, kPromiscuous, kReadTimeoutMs, error);
+    if (!session) {
+        Report("ﾃﾞﾊﾞｲｽを開けません (" + name + "): " + error, reason);
+        return false;
+    }
+    const int linkType = session->DataLink();
+    if (linkType != kLinkTypeEthernet) {
+        Report("Ethernet 以外のﾃﾞﾊﾞｲｽはｷｬﾌﾟﾁｬｰできません (" + name + "): ﾘﾝｸ ﾀｲﾌﾟ " +
+                   std::to_string(linkType),
+               reason);
+        return false;
+    }
+    device->onError = std::move(onError);
+    device->sinkContext = sinkContext;
+    {
+        std::lock_guard<std::mutex> hold(device->sessionLock);
+        device->session = std::move(session);
+    }
+    device->running.store(1, std::memory_order_release);
+    device->workerAlive.store(true, std::memory_order_release);
+    try {
+        device->worker = std::thread([this, device] { m_impl->CaptureThreadProc(*device); });
+    } catch (const std::system_error& e) {
+        device->running.store(0);
+        device->workerAlive.store(false);
+        std::lock_guard<std::mutex> hold(device->sessionLock);
+        device->session.reset();
+        Report(std::string("ｽﾚｯﾄﾞを作成できません: ") + e.what(), reason);
+        return false;
+    }
+    return true;
+}
+
+int CCaptureEngine::StopCapture(const std::string& name) {
+    CaptureDevice* device = m_impl->Find(name);
+    if (!device) return 0;
+    if (device->workerAlive.load(std::memory_order_acquire)) Impl::RequestStop(*device);
+    return 1;
+}
+
+int CCaptureEngine::GetCaptureState(const std::string& name) const {
+    const CaptureDevice* device = m_impl->Find(name);
+    if (!device) return kCaptureUnknown;
+    return device->running.load(std::memory_order_acquire) ? kCaptureCapturing : kCaptureIdle;
+}
+
+void CCaptureEngine::WaitForCapture(const std::string& name) {
+    CaptureDevice* device = m_impl->Find(name);
+    if (!device) return;
+    if (device->workerAlive.load(std::memory_order_acquire)) Impl::RequestStop(*device);
+    Impl::Join(*device);
+}
+
+int CCaptureEngine::CountCapturing() const {
+    int count = 0;
+    for (const std::string& name : m_impl->names) {
+        if (GetCaptureState(name) == kCaptureCapturing) ++count;
+    }
+    return count;
+}
+
+void CCaptureEngine::StopAllCaptures() {
+    for (const std::string& name : m_impl->names) StopCapture(name);
+}
+
+uint64_t CCaptureEngine::GetLostCount(const std::string& name) const {
+    const CaptureDevice* device = m_impl->Find(name);
+    return device ? device->lost.load(std::memory_order_relaxed) : 0;
+}
+
+}  // namespace kestrel

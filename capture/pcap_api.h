@@ -1,0 +1,64 @@
+// The capture library behind a thin interface, so tests can script adapters,
+// their addresses, open failures, frames, timeouts and read errors. The real
+// libpcap (RealPcapApi) is the default.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/packet.h"
+
+namespace kestrel {
+
+// One entry of an adapter's address list, reduced to what naming needs.
+struct PcapAddressEntry {
+    enum class Family { None, Ipv4, Ipv6, LinkLayer, Other };
+    Family family = Family::None;        // None: the entry carries no address
+    std::array<uint8_t, 4> ipv4{};       // network order, first octet first
+};
+
+// One adapter as the library lists it.
+struct PcapDevice {
+    std::string name;                        // system name, for OpenLive
+    std::optional<std::string> description;  // may be absent
+    std::vector<PcapAddressEntry> addresses; // in list order
+};
+
+// An opened adapter. Destroying it closes the library's handle.
+class PcapSession {
+public:
+    virtual ~PcapSession() = default;
+    // The link type (DLT_* value) of the opened adapter.
+    virtual int DataLink() = 0;
+    // 1: a frame (valid until the next call), 0: the read timeout passed,
+    // -1: a read error (see ErrorText), -2: no more frames or BreakLoop.
+    virtual int Next(PacketHeader& header, const uint8_t*& data) = 0;
+    // The library's text for the last error; valid until the next call.
+    virtual const char* ErrorText() = 0;
+    // Makes a Next that is waiting, or the next one, return -2. May be called
+    // from another thread than the one reading.
+    virtual void BreakLoop() = 0;
+};
+
+class PcapApi {
+public:
+    virtual ~PcapApi() = default;
+    // The adapter list; false with the library's text when it cannot be had.
+    virtual bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) = 0;
+    // Opens an adapter for capture; null with the library's text on failure.
+    virtual std::unique_ptr<PcapSession> OpenLive(const std::string& name, int snapLength,
+                                                  bool promiscuous, int timeoutMs,
+                                                  std::string& error) = 0;
+};
+
+// libpcap itself.
+std::shared_ptr<PcapApi> MakeRealPcapApi();
+
+// Link type of Ethernet captures (DLT_EN10MB).
+inline constexpr int kLinkTypeEthernet = 1;
+
+}  // namespace kestrel
