@@ -68,15 +68,19 @@ CAboutBox::CAboutBox(QWidget* parent, CLinkLabel::UrlOpener opener) : QDialog(pa
     m_mailLink->setText(QString::fromUtf8(kFeedbackAddress));
     m_mailLink->setGeometry(FromUnits(77, 56, 78, 8));
 
+    // The links hug their texts, so they react only over the text; an
+    // address longer than its place widens the box, keeping the margin on
+    // the right.
+    int width = FromUnits(0, 0, kWidthUnits, 0).width();
+    const int margin = FromUnits(0, 0, kWidthUnits - kLinkRightUnits, 0).width();
     for (CLinkLabel* link : {m_homePageLink, m_mailLink}) {
         if (opener)
             link->SetUrlOpener(opener);
         link->Attach();
-        // The label hugs its text, so the link reacts only over the text.
-        link->resize(std::min(link->width(), link->sizeHint().width()), link->height());
+        link->resize(link->sizeHint().width(), link->height());
+        width = std::max(width, link->geometry().right() + 1 + margin);
     }
-
-    setFixedSize(FromUnits(0, 0, kWidthUnits, kHeightUnits).size());
+    setFixedSize(width, FromUnits(0, 0, 0, kHeightUnits).height());
 }
 
 QRect CAboutBox::FromUnits(int x, int y, int width, int height) const {

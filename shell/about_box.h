@@ -27,6 +27,8 @@ public:
     // character width across, an eighth of its height down).
     static constexpr int kWidthUnits = 166;
     static constexpr int kHeightUnits = 73;
+    // Right edge of the home page link's place.
+    static constexpr int kLinkRightUnits = 156;
 
     // `opener` stands in for the desktop when the links are clicked (tests).
     explicit CAboutBox(QWidget* parent = nullptr, CLinkLabel::UrlOpener opener = {});
