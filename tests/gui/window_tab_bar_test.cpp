@@ -234,9 +234,13 @@ private slots:
         int runs = 0;
         QMenu* shown = nullptr;
         QStringList items;
+        bool raisedFirst = false;
         bar->SetMenuRunner([&](QMenu* menu, const QPoint&) {
             ++runs;
             shown = menu;
+            // The tab is selected and its window in front before the menu.
+            raisedFirst =
+                bar->CurrentTab() == 1 && frame->MdiArea()->currentSubWindow() == windows[1];
             for (QAction* action : menu->actions()) {
                 if (!action->isSeparator())
                     items.append(PlainText(action));
@@ -256,6 +260,7 @@ private slots:
         SendContextMenu(bar->Tabs(), TabCentre(bar, 1));
         QCOMPARE(runs, 1);
         QCOMPARE(shown, windows[1]->systemMenu());
+        QVERIFY(raisedFirst);
         for (const char* item : {"Restore", "Minimize", "Maximize", "Close"}) {
             QVERIFY2(items.contains(QString::fromLatin1(item)), item);
         }
