@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTabBar>
-#include <algorithm>
 
 namespace kestrel {
 
@@ -70,6 +69,10 @@ CWindowTabBar::CWindowTabBar(QMdiArea* mdiArea, QWidget* parent)
 
 CWindowTabBar::~CWindowTabBar() = default;
 
+QMdiArea* CWindowTabBar::MdiArea() const {
+    return m_mdiArea;
+}
+
 int CWindowTabBar::TabCount() const {
     return m_tabs->count();
 }
@@ -87,7 +90,7 @@ QIcon CWindowTabBar::TabIcon(int index) const {
 QMdiSubWindow* CWindowTabBar::TabWindow(int index) const {
     if (index < 0 || index >= static_cast<int>(m_tabWindows.size()))
         return nullptr;
-    return m_tabWindows[static_cast<size_t>(index)];
+    return qobject_cast<QMdiSubWindow*>(m_tabWindows[static_cast<size_t>(index)].data());
 }
 
 int CWindowTabBar::CurrentTab() const {
@@ -104,7 +107,10 @@ QMdiSubWindow* CWindowTabBar::ActiveWindow() const {
     // The current window stays current while the program is not the
     // active application; the tabs follow it all the same.
     QMdiSubWindow* window = m_mdiArea->currentSubWindow();
-    return window ? window : m_mdiArea->activeSubWindow();
+    if (!window)
+        window = m_mdiArea->activeSubWindow();
+    // A window being destroyed is active no more.
+    return qobject_cast<QMdiSubWindow*>(static_cast<QObject*>(window));
 }
 
 void CWindowTabBar::UpdateTabs() {
@@ -113,15 +119,20 @@ void CWindowTabBar::UpdateTabs() {
     m_tabs->setUpdatesEnabled(false);
 
     QMdiSubWindow* active = ActiveWindow();
-    // A closed window has left the area's list already. Windows that are
-    // hidden for a moment (the area does so while it moves the maximised
-    // state from one window to another) keep their tabs.
-    QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    // A closed window has left the area's list already, and a window in the
+    // middle of its destruction is left out. Windows that are hidden for a
+    // moment (the area does so while it moves the maximised state from one
+    // window to another) keep their tabs.
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* window : m_mdiArea->subWindowList(QMdiArea::CreationOrder)) {
+        if (qobject_cast<QMdiSubWindow*>(static_cast<QObject*>(window)))
+            windows.append(window);
+    }
 
     // From the last tab down, so removals leave the indexes still to visit
     // as they are; a tab and its window's entry always go together.
     for (int index = m_tabs->count() - 1; index >= 0; --index) {
-        QMdiSubWindow* window = m_tabWindows[static_cast<size_t>(index)];
+        QMdiSubWindow* window = TabWindow(index);
         const qsizetype position = window ? windows.indexOf(window) : -1;
         if (position >= 0) {
             SetTabFromWindow(index, window);
@@ -153,7 +164,7 @@ void CWindowTabBar::UpdateTabs() {
 
 void CWindowTabBar::AppendTab(QMdiSubWindow* window) {
     const int index = m_tabs->addTab(QString());
-    m_tabWindows.emplace_back(window);
+    m_tabWindows.emplace_back(static_cast<QObject*>(window));
     // State, caption and icon changes of the window reach the tabs even
     // when they come from outside the main frame's own commands.
     window->installEventFilter(this);

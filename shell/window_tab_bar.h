@@ -37,7 +37,7 @@ public:
     explicit CWindowTabBar(QMdiArea* mdiArea, QWidget* parent = nullptr);
     ~CWindowTabBar() override;
 
-    QMdiArea* MdiArea() const { return m_mdiArea; }
+    QMdiArea* MdiArea() const;
     QTabBar* Tabs() const { return m_tabs; }
     int TabCount() const;
     QString TabText(int index) const;
@@ -80,11 +80,13 @@ private:
     void ApplyVisibility();
     QMdiSubWindow* ActiveWindow() const;
 
-    QMdiArea* m_mdiArea;
+    // The frame's MDI area; it goes before the bar when the frame closes.
+    QPointer<QMdiArea> m_mdiArea;
     QTabBar* m_tabs;
     // The window of each tab, index for index; a window that is gone reads
-    // as null.
-    std::vector<QPointer<QMdiSubWindow>> m_tabWindows;
+    // as null. Held as plain objects: a window being destroyed is no longer
+    // a QMdiSubWindow, and TabWindow then reads it as gone.
+    std::vector<QPointer<QObject>> m_tabWindows;
     bool m_shownAllowed = true;
     bool m_updatePending = false;
     bool m_visibilityPending = false;
