@@ -5,8 +5,8 @@
 #include <QFont>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMessageBox>
 
+#include "shell/about_box.h"
 #include "shell/child_frame.h"
 #include "shell/command_ids.h"
 #include "shell/desktop_integration.h"
@@ -116,8 +116,8 @@ CChildFrame* CKestrelApp::OpenDocumentFile(const QString& path) {
 }
 
 void CKestrelApp::OnAppAbout() {
-    QMessageBox::about(m_mainFrame.get(), QStringLiteral("Kestrelのﾊﾞｰｼﾞｮﾝ情報"),
-                       QStringLiteral("Kestrel Version 1.00"));
+    CAboutBox box(m_mainFrame.get());
+    box.exec();
 }
 
 bool CKestrelApp::OnCommand(int id) {

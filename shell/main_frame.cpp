@@ -25,6 +25,7 @@
 #include "shell/menu_builder.h"
 #include "shell/profile.h"
 #include "shell/prompter.h"
+#include "shell/window_tab_bar.h"
 
 namespace kestrel {
 
@@ -71,6 +72,7 @@ CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget*
     m_mdiArea->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     m_clientLayout->addWidget(m_mdiArea, 1);
     setCentralWidget(client);
+    SetTabBar(new CWindowTabBar(m_mdiArea, client));
 
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this] {
         UpdateMenuBar();
