@@ -18,7 +18,8 @@ int CPacketListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CPacketListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
+        return {};
     const RowTexts& row = m_rows[static_cast<size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
@@ -43,7 +44,8 @@ QVariant CPacketListModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 void CPacketListModel::AppendRows(std::vector<RowTexts> rows) {
-    if (rows.empty()) return;
+    if (rows.empty())
+        return;
     const int first = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
     for (RowTexts& row : rows) m_rows.push_back(std::move(row));
@@ -78,10 +80,13 @@ CPacketList::CPacketList(CKestrelDoc* document, CChildFrame* frame, QWidget* par
 CPacketList::~CPacketList() = default;
 
 void CPacketList::AppendPacket(Packet* packet) {
-    if (m_document->Store().AppendPacket(packet) != PacketStore::AppendResult::Full) return;
-    if (m_capacityTimerArmed.exchange(true)) return;
+    if (m_document->Store().AppendPacket(packet) != PacketStore::AppendResult::Full)
+        return;
+    if (m_capacityTimerArmed.exchange(true))
+        return;
     // Possibly on the capture worker: the timer belongs to the UI thread.
-    QMetaObject::invokeMethod(this, [this] { m_capacityTimer.start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { m_capacityTimer.start(); }, Qt::QueuedConnection);
 }
 
 void CPacketList::PacketSink(void* context, Packet* packet) {

@@ -37,7 +37,8 @@ QSize ProposedFrameSize(const QMdiSubWindow* window) {
     QSize size(640, 480);
     if (const QMdiArea* area = window->mdiArea()) {
         const QSize viewport = area->viewport()->size();
-        if (viewport.width() > 200 && viewport.height() > 150) size = viewport * 3 / 4;
+        if (viewport.width() > 200 && viewport.height() > 150)
+            size = viewport * 3 / 4;
     }
     return size;
 }
@@ -103,7 +104,8 @@ void CChildFrame::AttachAndActivate(QMdiSubWindow* window) {
             window->show();
             break;
     }
-    if (QMdiArea* area = window->mdiArea()) area->setActiveSubWindow(window);
+    if (QMdiArea* area = window->mdiArea())
+        area->setActiveSubWindow(window);
 }
 
 void CChildFrame::resizeEvent(QResizeEvent* event) {
@@ -132,21 +134,26 @@ bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
                 SaveFrameSize();
             }
         }
-        if (event->type() == QEvent::WindowStateChange) m_mainFrame->UpdateTabs();
+        if (event->type() == QEvent::WindowStateChange)
+            m_mainFrame->UpdateTabs();
     }
     return QWidget::eventFilter(watched, event);
 }
 
 int CChildFrame::CurrentShowState() const {
     const QWidget* window = parentWidget();
-    if (!window) return kShowNormal;
-    if (window->windowState() & Qt::WindowMaximized) return kShowMaximized;
-    if (window->windowState() & Qt::WindowMinimized) return kShowMinimized;
+    if (!window)
+        return kShowNormal;
+    if (window->windowState() & Qt::WindowMaximized)
+        return kShowMaximized;
+    if (window->windowState() & Qt::WindowMinimized)
+        return kShowMinimized;
     return kShowNormal;
 }
 
 void CChildFrame::SaveFrameSize() {
-    if (!m_normalSize.isValid()) return;
+    if (!m_normalSize.isValid())
+        return;
     WriteProfileInt(kKeyWidth, m_normalSize.width());
     WriteProfileInt(kKeyHeight, m_normalSize.height());
 }
@@ -172,7 +179,8 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CChildFrame::ReleaseCapture() {
-    if (GetCaptureState() == kCaptureUnknown) return;
+    if (GetCaptureState() == kCaptureUnknown)
+        return;
     CCaptureEngine& engine = m_mainFrame->Engine();
     engine.StopCapture(m_document->m_deviceName);
     // A worker may be inside the sink right now; after this it is gone.
@@ -182,7 +190,8 @@ void CChildFrame::ReleaseCapture() {
 void CChildFrame::UpdateTitle() {
     const QString title = m_document->GetTitle();
     setWindowTitle(title);
-    if (QWidget* window = parentWidget()) window->setWindowTitle(title);
+    if (QWidget* window = parentWidget())
+        window->setWindowTitle(title);
     m_mainFrame->UpdateTabs();
 }
 
@@ -199,7 +208,8 @@ bool CChildFrame::StartCapture(std::string* reason) {
 
 void CChildFrame::StartCaptureCommand() {
     std::string reason;
-    if (StartCapture(&reason)) return;
+    if (StartCapture(&reason))
+        return;
     m_mainFrame->Prompter().ShowMessage(
         m_mainFrame,
         QStringLiteral("キャプチャーを開始できませんでした。\n\n%1: %2")
@@ -207,7 +217,9 @@ void CChildFrame::StartCaptureCommand() {
         CPrompter::Icon::Warning);
 }
 
-void CChildFrame::StopCapture() { m_mainFrame->Engine().StopCapture(m_document->m_deviceName); }
+void CChildFrame::StopCapture() {
+    m_mainFrame->Engine().StopCapture(m_document->m_deviceName);
+}
 
 int CChildFrame::GetCaptureState() const {
     return m_mainFrame->Engine().GetCaptureState(m_document->m_deviceName);
@@ -217,10 +229,13 @@ bool CChildFrame::IsCaptureDocument() const {
     return m_document->GetDocTemplate()->Position() == CKestrelApp::kCaptureTemplate;
 }
 
-CChildFrame* CChildFrame::NewExtractionDocument() { return m_mainFrame->OpenExtractWindow(); }
+CChildFrame* CChildFrame::NewExtractionDocument() {
+    return m_mainFrame->OpenExtractWindow();
+}
 
 void CChildFrame::OnCaptureError(int code, const QString& text) {
-    if (code != kCaptureErrorRead) return;
+    if (code != kCaptureErrorRead)
+        return;
     m_mainFrame->Prompter().ShowMessage(
         m_mainFrame,
         QStringLiteral("キャプチャー中に読み込みエラーが発生しました。\n\n%1: %2")
@@ -231,9 +246,11 @@ void CChildFrame::OnCaptureError(int code, const QString& text) {
 bool CChildFrame::SaveDocument() {
     const QString path = m_document->GetPathName();
     // A pcapng file is not rewritten as pcap under its own name.
-    if (path.isEmpty() || m_document->GetFileKind() == FileKind::PcapNg) return SaveDocumentAs();
+    if (path.isEmpty() || m_document->GetFileKind() == FileKind::PcapNg)
+        return SaveDocumentAs();
     QString error;
-    if (m_document->OnSaveDocument(path, m_document->GetFileKind(), error)) return true;
+    if (m_document->OnSaveDocument(path, m_document->GetFileKind(), error))
+        return true;
     m_mainFrame->Prompter().ShowMessage(m_mainFrame, error, CPrompter::Icon::Critical);
     return false;
 }
@@ -246,25 +263,32 @@ bool CChildFrame::SaveDocumentAs() {
     QString proposed;
     const QFileInfo current(m_document->GetPathName());
     if (!m_document->GetPathName().isEmpty()) {
-        proposed = current.absolutePath() + QLatin1Char('/') + current.completeBaseName() + extension;
+        proposed =
+            current.absolutePath() + QLatin1Char('/') + current.completeBaseName() + extension;
     } else {
         QString name = m_document->GetTitle();
-        const int bad = static_cast<int>(name.toStdString().find_first_of(kDubiousNameCharacters));
-        if (bad != static_cast<int>(std::string::npos)) {
-            name = QString::fromStdString(name.toStdString().substr(0, static_cast<size_t>(bad)));
+        const QString dubious = QString::fromLatin1(kDubiousNameCharacters);
+        for (qsizetype i = 0; i < name.size(); ++i) {
+            if (dubious.contains(name[i])) {
+                name.truncate(i);
+                break;
+            }
         }
-        if (!name.isEmpty()) proposed = name + extension;
+        if (!name.isEmpty())
+            proposed = name + extension;
     }
 
     QString path =
         m_mainFrame->Prompter().GetSaveFileName(m_mainFrame, proposed, filters, filterIndex);
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     const FileKind kind = filterIndex == 1 ? FileKind::Pcap : FileKind::Pac;
     if (QFileInfo(path).suffix().isEmpty()) {
         path += kind == FileKind::Pcap ? QStringLiteral(".pcap") : QStringLiteral(".pac");
     }
     QString error;
-    if (m_document->OnSaveDocument(path, kind, error)) return true;
+    if (m_document->OnSaveDocument(path, kind, error))
+        return true;
     m_mainFrame->Prompter().ShowMessage(m_mainFrame, error, CPrompter::Icon::Critical);
     return false;
 }
@@ -295,7 +319,8 @@ bool CChildFrame::OnCommand(int id) {
             m_mainFrame->StopAllCaptures();
             return true;
         case cmd::kFileClose:
-            if (QWidget* window = parentWidget()) window->close();
+            if (QWidget* window = parentWidget())
+                window->close();
             return true;
         case cmd::kFileSave:
             SaveDocument();

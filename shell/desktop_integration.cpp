@@ -7,7 +7,9 @@
 #include <QStandardPaths>
 
 // The resources live in a static library: they are registered by hand.
-static void InitKestrelResources() { Q_INIT_RESOURCE(kestrel); }
+static void InitKestrelResources() {
+    Q_INIT_RESOURCE(kestrel);
+}
 
 namespace kestrel {
 
@@ -22,13 +24,15 @@ QList<InstalledFile> IconFiles() {
     QList<InstalledFile> files;
     files.append({QStringLiteral(":/kestrel/icons/kestrel.svg"),
                   QStringLiteral("icons/hicolor/scalable/apps/kestrel.svg")});
-    files.append({QStringLiteral(":/kestrel/icons/kestrel.svg"),
-                  QStringLiteral("icons/hicolor/scalable/mimetypes/application-x-kestrel-document.svg")});
+    files.append(
+        {QStringLiteral(":/kestrel/icons/kestrel.svg"),
+         QStringLiteral("icons/hicolor/scalable/mimetypes/application-x-kestrel-document.svg")});
     for (int size : {16, 32, 48, 64, 128, 256}) {
         const QString resource = QStringLiteral(":/kestrel/icons/kestrel-%1.png").arg(size);
         const QString folder = QStringLiteral("icons/hicolor/%1x%1/").arg(size);
         files.append({resource, folder + QStringLiteral("apps/kestrel.png")});
-        files.append({resource, folder + QStringLiteral("mimetypes/application-x-kestrel-document.png")});
+        files.append(
+            {resource, folder + QStringLiteral("mimetypes/application-x-kestrel-document.png")});
     }
     return files;
 }
@@ -38,10 +42,12 @@ bool IsInstalled(const QString& relative) {
 }
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
-    if (bytes.isEmpty()) return false;
+    if (bytes.isEmpty())
+        return false;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
     return file.write(bytes) == bytes.size();
 }
 
@@ -54,18 +60,22 @@ QByteArray ReadResource(const QString& resource) {
 QByteArray DesktopEntry(const QString& executable) {
     QByteArray entry = ReadResource(QStringLiteral(":/kestrel/kestrel.desktop"));
     QByteArray quoted = executable.toUtf8();
-    if (quoted.contains(' ')) quoted = '"' + quoted + '"';
+    if (quoted.contains(' '))
+        quoted = '"' + quoted + '"';
     QList<QByteArray> lines = entry.split('\n');
     for (QByteArray& line : lines) {
-        if (line.startsWith("Exec=")) line = "Exec=" + quoted + " %F";
-        if (line.startsWith("TryExec=")) line = "TryExec=" + executable.toUtf8();
+        if (line.startsWith("Exec="))
+            line = "Exec=" + quoted + " %F";
+        if (line.startsWith("TryExec="))
+            line = "TryExec=" + executable.toUtf8();
     }
     return lines.join('\n');
 }
 
 void RunDetached(const QString& tool, const QStringList& arguments) {
     const QString program = QStandardPaths::findExecutable(tool);
-    if (!program.isEmpty()) QProcess::startDetached(program, arguments);
+    if (!program.isEmpty())
+        QProcess::startDetached(program, arguments);
 }
 
 }  // namespace
@@ -83,12 +93,16 @@ QStringList RegisterDesktopIntegration(const QString& executable, bool updateCac
     InitKestrelResources();
     QStringList written;
     const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (home.isEmpty()) return written;
+    if (home.isEmpty())
+        return written;
 
     const QString desktop = QStringLiteral("applications/") + QString::fromLatin1(kDesktopFileName);
-    if (!IsInstalled(desktop) && WriteFile(home + QLatin1Char('/') + desktop, DesktopEntry(executable))) {
+    if (!IsInstalled(desktop) &&
+        WriteFile(home + QLatin1Char('/') + desktop, DesktopEntry(executable))) {
         written.append(home + QLatin1Char('/') + desktop);
-        if (updateCaches) RunDetached(QStringLiteral("update-desktop-database"), {home + QStringLiteral("/applications")});
+        if (updateCaches)
+            RunDetached(QStringLiteral("update-desktop-database"),
+                        {home + QStringLiteral("/applications")});
     }
 
     const QString mime = QStringLiteral("mime/packages/") + QString::fromLatin1(kMimePackageName);
@@ -96,13 +110,16 @@ QStringList RegisterDesktopIntegration(const QString& executable, bool updateCac
         WriteFile(home + QLatin1Char('/') + mime,
                   ReadResource(QStringLiteral(":/kestrel/kestrel-mime.xml")))) {
         written.append(home + QLatin1Char('/') + mime);
-        if (updateCaches) RunDetached(QStringLiteral("update-mime-database"), {home + QStringLiteral("/mime")});
+        if (updateCaches)
+            RunDetached(QStringLiteral("update-mime-database"), {home + QStringLiteral("/mime")});
     }
 
     for (const InstalledFile& file : IconFiles()) {
-        if (IsInstalled(file.relative)) continue;
+        if (IsInstalled(file.relative))
+            continue;
         const QString target = home + QLatin1Char('/') + file.relative;
-        if (WriteFile(target, ReadResource(file.resource))) written.append(target);
+        if (WriteFile(target, ReadResource(file.resource)))
+            written.append(target);
     }
     return written;
 }

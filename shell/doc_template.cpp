@@ -14,7 +14,8 @@ QString CDocTemplate::GetDocString(DocStringIndex index) const {
 QString CDocTemplate::NextUntitledTitle() {
     ++m_untitledCount;
     QString name = GetDocString(kDocName);
-    if (name.isEmpty()) name = QStringLiteral("無題");
+    if (name.isEmpty())
+        name = QStringLiteral("無題");
     return name + QString::number(m_untitledCount);
 }
 

@@ -12,9 +12,9 @@ public:
     // Fields of the document string, separated by LF.
     enum DocStringIndex {
         kWindowTitle = 0,
-        kDocName,       // base of the titles of new documents
-        kFileNewName,   // non-empty: the New command makes this kind
-        kFilterName,    // file dialog filter
+        kDocName,      // base of the titles of new documents
+        kFileNewName,  // non-empty: the New command makes this kind
+        kFilterName,   // file dialog filter
         kFilterExt,
         kRegFileTypeId,
         kRegFileTypeName,

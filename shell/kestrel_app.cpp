@@ -49,14 +49,17 @@ CKestrelApp::~CKestrelApp() {
 bool CKestrelApp::InitInstance(const QStringList& files) {
     InstallFontSubstitutions();
     m_mainFrame = std::make_unique<CMainFrame>(this, m_pcap);
-    if (m_registerDesktop) RegisterDesktopIntegration(QApplication::applicationFilePath());
+    if (m_registerDesktop)
+        RegisterDesktopIntegration(QApplication::applicationFilePath());
 
     // Without files the program starts with no document window.
     int opened = 0;
     for (const QString& path : files) {
-        if (OpenDocumentFile(path)) ++opened;
+        if (OpenDocumentFile(path))
+            ++opened;
     }
-    if (!files.isEmpty() && opened == 0) return false;
+    if (!files.isEmpty() && opened == 0)
+        return false;
 
     m_mainFrame->ShowWithSavedState();
     return true;
@@ -89,7 +92,8 @@ CChildFrame* CKestrelApp::OpenDocumentFile(const QString& path) {
     for (CChildFrame* frame : m_mainFrame->ChildFrames()) {
         if (frame->GetDocument()->GetPathName() == absolute) {
             QMdiSubWindow* window = frame->SubWindow();
-            if (window->isMinimized()) window->showNormal();
+            if (window->isMinimized())
+                window->showNormal();
             m_mainFrame->MdiArea()->setActiveSubWindow(window);
             return frame;
         }

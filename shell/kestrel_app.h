@@ -40,7 +40,9 @@ public:
 
     CMainFrame* MainFrame() const { return m_mainFrame.get(); }
     CPrompter& Prompter() const { return *m_prompter; }
-    CDocTemplate& GetDocTemplate(int position) { return m_templates[static_cast<size_t>(position)]; }
+    CDocTemplate& GetDocTemplate(int position) {
+        return m_templates[static_cast<size_t>(position)];
+    }
 
     // New: an empty document of the first kind.
     CChildFrame* OnFileNew();

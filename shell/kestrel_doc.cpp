@@ -9,7 +9,8 @@ CKestrelDoc::CKestrelDoc(CDocTemplate* docTemplate) : m_template(docTemplate) {}
 CKestrelDoc::~CKestrelDoc() = default;
 
 void CKestrelDoc::SetTitle(const QString& title) {
-    if (title == m_title) return;
+    if (title == m_title)
+        return;
     m_title = title;
     emit TitleChanged(m_title);
 }
@@ -31,8 +32,9 @@ bool CKestrelDoc::OnOpenDocument(const QString& path, QString& error, QStringLis
                             .arg(QString::fromStdString(result.warning)));
     }
     if (result.truncated) {
-        warnings.append(QStringLiteral("ﾊﾟｹｯﾄが %1 個を超えています。最初の %1 個だけを読み込みました。")
-                            .arg(PacketStore::kCapacity));
+        warnings.append(
+            QStringLiteral("ﾊﾟｹｯﾄが %1 個を超えています。最初の %1 個だけを読み込みました。")
+                .arg(PacketStore::kCapacity));
     }
     m_fileKind = result.kind;
     SetPathName(path);

@@ -26,6 +26,7 @@ int main(int argc, char* argv[]) {
     parser.process(application);
 
     kestrel::CKestrelApp app({});
-    if (!app.InitInstance(parser.positionalArguments())) return 1;
+    if (!app.InitInstance(parser.positionalArguments()))
+        return 1;
     return application.exec();
 }

@@ -77,8 +77,9 @@ CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget*
         UpdateTabs();
     });
     connect(this, &QWidget::windowTitleChanged, this, [this](const QString& title) {
-        if (title != FrameTitle()) QMetaObject::invokeMethod(this, [this] { UpdateTabs(); },
-                                                             Qt::QueuedConnection);
+        if (title != FrameTitle())
+            QMetaObject::invokeMethod(
+                this, [this] { UpdateTabs(); }, Qt::QueuedConnection);
     });
     connect(menuBar(), &QMenuBar::triggered, this,
             [this](QAction* action) { RouteCommand(CommandIdOf(action)); });
@@ -92,10 +93,14 @@ CMainFrame::~CMainFrame() {
     // Document windows go before the engine: each stops its capture and
     // waits for the worker while the engine is still there.
     CloseAllDocumentWindows();
-    qDeleteAll(m_mdiArea->subWindowList());
+    // Closed windows are only scheduled for deletion, and the base class would
+    // delete them after the engine is gone: they go now.
+    qDeleteAll(m_mdiArea->findChildren<QMdiSubWindow*>());
 }
 
-CPrompter& CMainFrame::Prompter() const { return m_app->Prompter(); }
+CPrompter& CMainFrame::Prompter() const {
+    return m_app->Prompter();
+}
 
 CChildFrame* CMainFrame::CreateDocumentWindow(std::unique_ptr<CKestrelDoc> document) {
     auto* frame = new CChildFrame(this, std::move(document));
@@ -114,14 +119,16 @@ CChildFrame* CMainFrame::CreateDocumentWindow(std::unique_ptr<CKestrelDoc> docum
 
 CChildFrame* CMainFrame::ActiveChildFrame() const {
     QMdiSubWindow* window = m_mdiArea->currentSubWindow();
-    if (!window) window = m_mdiArea->activeSubWindow();
+    if (!window)
+        window = m_mdiArea->activeSubWindow();
     return window ? qobject_cast<CChildFrame*>(window->widget()) : nullptr;
 }
 
 QList<CChildFrame*> CMainFrame::ChildFrames() const {
     QList<CChildFrame*> frames;
     for (QMdiSubWindow* window : m_mdiArea->subWindowList(QMdiArea::CreationOrder)) {
-        if (auto* frame = qobject_cast<CChildFrame*>(window->widget())) frames.append(frame);
+        if (auto* frame = qobject_cast<CChildFrame*>(window->widget()))
+            frames.append(frame);
     }
     return frames;
 }
@@ -133,14 +140,15 @@ CChildFrame* CMainFrame::OpenDevice(const std::string& name) {
     return frame;
 }
 
-CChildFrame* CMainFrame::OpenDevice(const std::string& name,
-                                    std::vector<std::string>& failures) {
+CChildFrame* CMainFrame::OpenDevice(const std::string& name, std::vector<std::string>& failures) {
     for (CChildFrame* frame : m_documentWindows) {
-        if (frame->GetDocument()->m_deviceName != name) continue;
+        if (frame->GetDocument()->m_deviceName != name)
+            continue;
         // An adapter that is capturing already stays as it is.
         if (frame->GetCaptureState() != kCaptureCapturing) {
             std::string reason;
-            if (!frame->StartCapture(&reason)) failures.push_back(name + ": " + reason);
+            if (!frame->StartCapture(&reason))
+                failures.push_back(name + ": " + reason);
         }
         return frame;
     }
@@ -156,7 +164,8 @@ CChildFrame* CMainFrame::OpenDevice(const std::string& name,
 }
 
 void CMainFrame::ReportStartFailures(const std::vector<std::string>& failures) {
-    if (failures.empty()) return;
+    if (failures.empty())
+        return;
     QString text = QStringLiteral("キャプチャーを開始できませんでした。\n");
     for (const std::string& failure : failures) {
         text += QLatin1Char('\n') + QString::fromStdString(failure);
@@ -173,20 +182,24 @@ void CMainFrame::OpenAllDevices() {
 void CMainFrame::StartAllCaptures() {
     std::vector<std::string> failures;
     for (const std::string& name : m_engine.GetNameList()) {
-        if (IsDeviceWindowOpen(name)) OpenDevice(name, failures);
+        if (IsDeviceWindowOpen(name))
+            OpenDevice(name, failures);
     }
     ReportStartFailures(failures);
 }
 
-void CMainFrame::StopAllCaptures() { m_engine.StopAllCaptures(); }
+void CMainFrame::StopAllCaptures() {
+    m_engine.StopAllCaptures();
+}
 
-int CMainFrame::CountCapturing() const { return m_engine.CountCapturing(); }
+int CMainFrame::CountCapturing() const {
+    return m_engine.CountCapturing();
+}
 
 bool CMainFrame::IsDeviceWindowOpen(const std::string& name) const {
-    return std::any_of(m_documentWindows.begin(), m_documentWindows.end(),
-                       [&name](const CChildFrame* frame) {
-                           return frame->GetDocument()->m_deviceName == name;
-                       });
+    return std::any_of(
+        m_documentWindows.begin(), m_documentWindows.end(),
+        [&name](const CChildFrame* frame) { return frame->GetDocument()->m_deviceName == name; });
 }
 
 CChildFrame* CMainFrame::OpenExtractWindow() {
@@ -211,7 +224,8 @@ void CMainFrame::FillAdapterMenu(QMenu* popup) {
     int id = cmd::kAdapterFirst;
     char letter = 'A';
     for (const std::string& name : m_engine.GetNameList()) {
-        if (IsDeviceWindowOpen(name)) continue;
+        if (IsDeviceWindowOpen(name))
+            continue;
         QString text = QString::fromStdString(name);
         // "Z" stays for "全て(&Z)": from the 26th adapter on there is no letter.
         if (letter < 'Z') {
@@ -236,7 +250,8 @@ void CMainFrame::FillAdapterMenu(QMenu* popup) {
 void CMainFrame::OnAdapterCommand(int id) {
     auto it = std::find_if(m_menuCommands.begin(), m_menuCommands.end(),
                            [id](const MenuCommand& command) { return command.id == id; });
-    if (it == m_menuCommands.end()) return;
+    if (it == m_menuCommands.end())
+        return;
     const MenuCommand command = *it;
     if (command.openAll) {
         OpenAllDevices();
@@ -258,7 +273,8 @@ void CMainFrame::PrepareMenu(QMenu* menu) {
 void CMainFrame::ConnectMenu(QMenu* menu) {
     connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareMenu(menu); });
     for (QAction* action : menu->actions()) {
-        if (action->menu()) ConnectMenu(action->menu());
+        if (action->menu())
+            ConnectMenu(action->menu());
     }
 }
 
@@ -269,15 +285,17 @@ QList<QMenu*> CMainFrame::CurrentMenus() const {
 
 QMenu* CMainFrame::CreateContextMenu(QWidget* parent) {
     QMenu* menu = BuildContextMenu(cmd::kMenuContext, cmd::kPopupMainFrame, parent);
-    if (menu) ConnectMenu(menu);
+    if (menu)
+        ConnectMenu(menu);
     return menu;
 }
 
 void CMainFrame::UpdateMenuBar() {
     const CChildFrame* frame = ActiveChildFrame();
-    const int id = frame ? frame->GetDocument()->GetDocTemplate()->ResourceId()
-                         : cmd::kMenuMainFrame;
-    if (id == m_currentMenuId) return;
+    const int id =
+        frame ? frame->GetDocument()->GetDocTemplate()->ResourceId() : cmd::kMenuMainFrame;
+    if (id == m_currentMenuId)
+        return;
     auto it = m_menus.find(id);
     if (it == m_menus.end()) {
         QList<QMenu*> menus = BuildMenuBarMenus(id, this);
@@ -297,7 +315,8 @@ void CMainFrame::FillWindowList(QMenu* popup) {
         }
     }
     const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
-    if (windows.isEmpty()) return;
+    if (windows.isEmpty())
+        return;
     QAction* separator = popup->addSeparator();
     separator->setProperty(kWindowListProperty, true);
     for (int i = 0; i < windows.size(); ++i) {
@@ -324,11 +343,15 @@ void CMainFrame::InstallAccelerators() {
 }
 
 bool CMainFrame::RouteCommand(int id) {
-    if (id < 0) return false;
+    if (id < 0)
+        return false;
     CommandState state;
-    if (!RouteUpdate(id, state) || !state.enabled) return false;
-    if (CChildFrame* frame = ActiveChildFrame(); frame && frame->OnCommand(id)) return true;
-    if (OnCommand(id)) return true;
+    if (!RouteUpdate(id, state) || !state.enabled)
+        return false;
+    if (CChildFrame* frame = ActiveChildFrame(); frame && frame->OnCommand(id))
+        return true;
+    if (OnCommand(id))
+        return true;
     return m_app->OnCommand(id);
 }
 
@@ -336,7 +359,8 @@ bool CMainFrame::RouteUpdate(int id, CommandState& state) {
     if (CChildFrame* frame = ActiveChildFrame(); frame && frame->OnUpdateCommand(id, state)) {
         return true;
     }
-    if (OnUpdateCommand(id, state)) return true;
+    if (OnUpdateCommand(id, state))
+        return true;
     return m_app->OnUpdateCommand(id, state);
 }
 
@@ -350,7 +374,8 @@ bool CMainFrame::OnCommand(int id) {
         const int index = id - cmd::kWindowListFirst;
         if (index < windows.size()) {
             QMdiSubWindow* window = windows[index];
-            if (window->isMinimized()) window->showNormal();
+            if (window->isMinimized())
+                window->showNormal();
             m_mdiArea->setActiveSubWindow(window);
         }
         return true;
@@ -404,17 +429,20 @@ QList<QMdiSubWindow*> CMainFrame::ArrangeableWindows() const {
     QList<QMdiSubWindow*> order = m_mdiArea->subWindowList(QMdiArea::ActivationHistoryOrder);
     std::reverse(order.begin(), order.end());
     for (QMdiSubWindow* window : order) {
-        if (window->isVisible() && !window->isMinimized()) windows.append(window);
+        if (window->isVisible() && !window->isMinimized())
+            windows.append(window);
     }
     return windows;
 }
 
 void CMainFrame::TileSideBySide() {
     for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
-        if (window->isMaximized()) window->showNormal();
+        if (window->isMaximized())
+            window->showNormal();
     }
     const QList<QMdiSubWindow*> windows = ArrangeableWindows();
-    if (windows.isEmpty()) return;
+    if (windows.isEmpty())
+        return;
     const QRect area = m_mdiArea->viewport()->rect();
     const int count = static_cast<int>(windows.size());
     for (int i = 0; i < count; ++i) {
@@ -426,10 +454,12 @@ void CMainFrame::TileSideBySide() {
 
 void CMainFrame::TileStacked() {
     for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
-        if (window->isMaximized()) window->showNormal();
+        if (window->isMaximized())
+            window->showNormal();
     }
     const QList<QMdiSubWindow*> windows = ArrangeableWindows();
-    if (windows.isEmpty()) return;
+    if (windows.isEmpty())
+        return;
     const QRect area = m_mdiArea->viewport()->rect();
     const int count = static_cast<int>(windows.size());
     for (int i = 0; i < count; ++i) {
@@ -439,7 +469,9 @@ void CMainFrame::TileStacked() {
     }
 }
 
-void CMainFrame::Cascade() { m_mdiArea->cascadeSubWindows(); }
+void CMainFrame::Cascade() {
+    m_mdiArea->cascadeSubWindows();
+}
 
 void CMainFrame::ArrangeIcons() {
     // Minimised windows in rows along the bottom edge, left to right.
@@ -448,14 +480,16 @@ void CMainFrame::ArrangeIcons() {
     int y = area.bottom() + 1;
     int rowHeight = 0;
     for (QMdiSubWindow* window : m_mdiArea->subWindowList(QMdiArea::CreationOrder)) {
-        if (!window->isMinimized()) continue;
+        if (!window->isMinimized())
+            continue;
         const QSize size = window->size();
         if (x > 0 && x + size.width() > area.width()) {
             x = 0;
             y -= rowHeight;
             rowHeight = 0;
         }
-        if (rowHeight == 0) rowHeight = size.height();
+        if (rowHeight == 0)
+            rowHeight = size.height();
         window->move(x, y - rowHeight);
         x += size.width();
     }
@@ -470,8 +504,10 @@ void CMainFrame::RestoreWindowPlacement() {
     geometry.moveTop(GetProfileInt(kKeyTop, geometry.top()));
     const int width = GetProfileInt(kKeyWidth, 0);
     const int height = GetProfileInt(kKeyHeight, 0);
-    if (width > kMinimumStoredExtent) geometry.setWidth(width);
-    if (height > kMinimumStoredExtent) geometry.setHeight(height);
+    if (width > kMinimumStoredExtent)
+        geometry.setWidth(width);
+    if (height > kMinimumStoredExtent)
+        geometry.setHeight(height);
     setGeometry(geometry);
 }
 
@@ -506,13 +542,15 @@ void CMainFrame::SetTabBar(QWidget* tabBar) {
         m_tabBar->deleteLater();
     }
     m_tabBar = tabBar;
-    if (m_tabBar) m_clientLayout->insertWidget(0, m_tabBar);
+    if (m_tabBar)
+        m_clientLayout->insertWidget(0, m_tabBar);
 }
 
 QString CMainFrame::FrameTitle() const {
     const CChildFrame* frame = ActiveChildFrame();
     const QString title = QString::fromLatin1(kTitle);
-    if (!frame) return title;
+    if (!frame)
+        return title;
     const QString document = frame->GetDocument()->GetTitle();
     const QMdiSubWindow* window = frame->SubWindow();
     return window && window->isMaximized() ? title + QStringLiteral(" - [") + document + "]"
@@ -522,8 +560,10 @@ QString CMainFrame::FrameTitle() const {
 void CMainFrame::UpdateTabs() {
     // The MDI area rewrites the title when a window is maximised; ours wins.
     const QString title = FrameTitle();
-    if (windowTitle() != title) setWindowTitle(title);
-    if (m_tabBar) QMetaObject::invokeMethod(m_tabBar, "UpdateTabs");
+    if (windowTitle() != title)
+        setWindowTitle(title);
+    if (m_tabBar)
+        QMetaObject::invokeMethod(m_tabBar, "UpdateTabs");
 }
 
 void CMainFrame::CloseAllDocumentWindows() {
@@ -547,7 +587,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 void CMainFrame::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = CreateContextMenu(this);
-    if (!menu) return;
+    if (!menu)
+        return;
     QAction* chosen = menu->exec(event->globalPos());
     const int id = CommandIdOf(chosen);
     delete menu;
@@ -555,7 +596,8 @@ void CMainFrame::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
-    if (!event->mimeData()->hasUrls()) return;
+    if (!event->mimeData()->hasUrls())
+        return;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile()) {
             event->acceptProposedAction();
@@ -567,9 +609,11 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 void CMainFrame::dropEvent(QDropEvent* event) {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) paths.append(url.toLocalFile());
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
     }
-    if (paths.isEmpty()) return;
+    if (paths.isEmpty())
+        return;
     event->acceptProposedAction();
     activateWindow();
     for (const QString& path : paths) m_app->OpenDocumentFile(path);

@@ -10,12 +10,15 @@ constexpr const char* kCommandProperty = "kestrelCommandId";
 }
 
 int CommandIdOf(const QAction* action) {
-    if (!action) return -1;
+    if (!action)
+        return -1;
     const QVariant value = action->property(kCommandProperty);
     return value.isValid() ? value.toInt() : -1;
 }
 
-void SetCommandId(QAction* action, int id) { action->setProperty(kCommandProperty, id); }
+void SetCommandId(QAction* action, int id) {
+    action->setProperty(kCommandProperty, id);
+}
 
 QMenu* BuildPopupMenu(const MenuItem& popup, QWidget* parent) {
     auto* menu = new QMenu(QString::fromStdString(popup.text), parent);
@@ -55,12 +58,15 @@ QMenu* BuildContextMenu(int resourceId, int popupIndex, QWidget* parent) {
 
 QMenu* FindPopup(const QList<QMenu*>& menus, const QString& text) {
     for (QMenu* menu : menus) {
-        if (menu->title() == text) return menu;
+        if (menu->title() == text)
+            return menu;
         QList<QMenu*> nested;
         for (QAction* action : menu->actions()) {
-            if (action->menu()) nested.append(action->menu());
+            if (action->menu())
+                nested.append(action->menu());
         }
-        if (QMenu* found = FindPopup(nested, text)) return found;
+        if (QMenu* found = FindPopup(nested, text))
+            return found;
     }
     return nullptr;
 }
@@ -68,9 +74,11 @@ QMenu* FindPopup(const QList<QMenu*>& menus, const QString& text) {
 void UpdateMenuState(QMenu* menu, const std::function<bool(int, CommandState&)>& update) {
     for (QAction* action : menu->actions()) {
         const int id = CommandIdOf(action);
-        if (id < 0 || action->menu()) continue;
+        if (id < 0 || action->menu())
+            continue;
         CommandState state;
-        if (!update(id, state)) state.enabled = false;
+        if (!update(id, state))
+            state.enabled = false;
         action->setEnabled(state.enabled);
         action->setCheckable(state.checked || action->isCheckable());
         action->setChecked(state.checked);

@@ -9,25 +9,37 @@ namespace {
 
 using Kind = MenuItem::Kind;
 
-MenuItem Item(const char* text, int id) { return {Kind::Command, text, id, {}, false}; }
-MenuItem Separator() { return {Kind::Separator, "", 0, {}, false}; }
+MenuItem Item(const char* text, int id) {
+    return {Kind::Command, text, id, {}, false};
+}
+MenuItem Separator() {
+    return {Kind::Separator, "", 0, {}, false};
+}
 MenuItem Popup(const char* text, std::vector<MenuItem> items, bool right = false) {
     return {Kind::Popup, text, 0, std::move(items), right};
 }
 
-MenuItem NewItem() { return Item("新規作成(&N)\tCtrl+N", cmd::kFileNew); }
-MenuItem OpenItem() { return Item("開く(&O)...\tCtrl+O", cmd::kFileOpen); }
-MenuItem ExitItem() { return Item("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", cmd::kAppExit); }
+MenuItem NewItem() {
+    return Item("新規作成(&N)\tCtrl+N", cmd::kFileNew);
+}
+MenuItem OpenItem() {
+    return Item("開く(&O)...\tCtrl+O", cmd::kFileOpen);
+}
+MenuItem ExitItem() {
+    return Item("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", cmd::kAppExit);
+}
 MenuItem HelpPopup() {
     return Popup("ﾍﾙﾌﾟ(&H)", {Item("Kestrel のﾊﾞｰｼﾞｮﾝ情報(&A)...", cmd::kAppAbout)}, true);
 }
-MenuItem AdapterPopup(int placeholder) { return Popup(kAdapterPopupText, {Item("dummy", placeholder)}); }
+MenuItem AdapterPopup(int placeholder) {
+    return Popup(kAdapterPopupText, {Item("dummy", placeholder)});
+}
 
 MenuItem DocumentFilePopup() {
-    return Popup("ﾌｧｲﾙ(&F)", {NewItem(), OpenItem(), Item("閉じる(&C)", cmd::kFileClose),
-                              Item("上書き保存(&S)\tCtrl+S", cmd::kFileSave),
-                              Item("名前を付けて保存(&A)...", cmd::kFileSaveAs), Separator(),
-                              ExitItem()});
+    return Popup("ﾌｧｲﾙ(&F)",
+                 {NewItem(), OpenItem(), Item("閉じる(&C)", cmd::kFileClose),
+                  Item("上書き保存(&S)\tCtrl+S", cmd::kFileSave),
+                  Item("名前を付けて保存(&A)...", cmd::kFileSaveAs), Separator(), ExitItem()});
 }
 
 std::vector<MenuItem> WindowItems() {
@@ -38,16 +50,16 @@ std::vector<MenuItem> WindowItems() {
 }
 
 MenuItem CapturePopup() {
-    return Popup("キャプチャー(&C)",
-                 {Item("開始(&S)", cmd::kCaptureStart), Item("停止(&E)", cmd::kCaptureStop),
-                  Separator(), Item("全て開始(&A)", cmd::kCaptureStartAll),
-                  Item("全て停止(&Q)", cmd::kCaptureStopAll)});
+    return Popup(
+        "キャプチャー(&C)",
+        {Item("開始(&S)", cmd::kCaptureStart), Item("停止(&E)", cmd::kCaptureStop), Separator(),
+         Item("全て開始(&A)", cmd::kCaptureStartAll), Item("全て停止(&Q)", cmd::kCaptureStopAll)});
 }
 
 MenuItem FontSizePopup(int largest) {
-    return Popup("文字のサイズ(&T)",
-                 {Item("最大(&G)", largest), Item("大(&L)", largest + 1), Item("中(&M)", largest + 2),
-                  Item("小(&S)", largest + 3), Item("最小(&A)", largest + 4)});
+    return Popup("文字のサイズ(&T)", {Item("最大(&G)", largest), Item("大(&L)", largest + 1),
+                                      Item("中(&M)", largest + 2), Item("小(&S)", largest + 3),
+                                      Item("最小(&A)", largest + 4)});
 }
 
 std::vector<MenuItem> ContextPopups(bool capture) {
@@ -64,12 +76,14 @@ std::vector<MenuItem> ContextPopups(bool capture) {
     }
     dump.push_back(FontSizePopup(cmd::kDumpFontLargest));
     tree.push_back(FontSizePopup(cmd::kTreeFontLargest));
-    tree.push_back(Popup("ﾃﾞｰﾀ1行文字数(&C)",
-                         {Item("80文字(&G)", cmd::kTreeLine80), Item("64文字(&L)", cmd::kTreeLine64),
-                          Item("48文字(&M)", cmd::kTreeLine48), Item("32文字(&S)", cmd::kTreeLine32),
-                          Item("16文字(&A)", cmd::kTreeLine16)}));
+    tree.push_back(
+        Popup("ﾃﾞｰﾀ1行文字数(&C)",
+              {Item("80文字(&G)", cmd::kTreeLine80), Item("64文字(&L)", cmd::kTreeLine64),
+               Item("48文字(&M)", cmd::kTreeLine48), Item("32文字(&S)", cmd::kTreeLine32),
+               Item("16文字(&A)", cmd::kTreeLine16)}));
     list.push_back(FontSizePopup(cmd::kListFontLargest));
-    if (capture) list.push_back(Item("オートスクロール(&A)", cmd::kListAutoScroll));
+    if (capture)
+        list.push_back(Item("オートスクロール(&A)", cmd::kListAutoScroll));
     list.push_back(Item("抽出(&E)", cmd::kListExtract));
     list.push_back(Item("削除(&D)", cmd::kListDelete));
     list.push_back(Item("全て選択(&A)\tCtrl+A", cmd::kListSelectAll));

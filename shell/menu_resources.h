@@ -11,8 +11,8 @@ namespace kestrel {
 struct MenuItem {
     enum class Kind { Command, Separator, Popup };
     Kind kind = Kind::Command;
-    std::string text;  // "&" marks the mnemonic; a TAB separates the key hint
-    int id = 0;        // command id (Command items)
+    std::string text;             // "&" marks the mnemonic; a TAB separates the key hint
+    int id = 0;                   // command id (Command items)
     std::vector<MenuItem> items;  // Popup items
     bool rightJustified = false;  // top-level popups only
 };

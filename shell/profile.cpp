@@ -28,7 +28,8 @@ void WriteProfileInt(const char* key, int value) {
     QSettings settings(kProfileOrganisation, kProfileApplication);
     const QString path = KeyPath(key);
     bool ok = false;
-    if (settings.value(path).toInt(&ok) == value && ok) return;
+    if (settings.value(path).toInt(&ok) == value && ok)
+        return;
     settings.setValue(path, value);
 }
 

@@ -41,8 +41,10 @@ QString CDialogPrompter::GetSaveFileName(QWidget* parent, const QString& propose
     if (filterIndex >= 0 && filterIndex < filters.size()) {
         dialog.selectNameFilter(filters[filterIndex]);
     }
-    if (!proposed.isEmpty()) dialog.selectFile(proposed);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    if (!proposed.isEmpty())
+        dialog.selectFile(proposed);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
     filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
     return dialog.selectedFiles().first();
 }

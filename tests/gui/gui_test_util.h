@@ -44,7 +44,8 @@ public:
     }
     QStringList GetOpenFileNames(QWidget*, const QStringList& filters) override {
         openFilters = filters;
-        if (openAnswers.empty()) return {};
+        if (openAnswers.empty())
+            return {};
         QStringList answer = openAnswers.front();
         openAnswers.pop_front();
         return answer;
@@ -52,7 +53,8 @@ public:
     QString GetSaveFileName(QWidget*, const QString& proposed, const QStringList& filters,
                             int& filterIndex) override {
         saveRequests.push_back({proposed, filters, filterIndex});
-        if (saveAnswers.empty()) return {};
+        if (saveAnswers.empty())
+            return {};
         const SaveAnswer answer = saveAnswers.front();
         saveAnswers.pop_front();
         filterIndex = answer.filterIndex;
@@ -89,7 +91,9 @@ inline void ClearProfile() {
     QSettings(kProfileOrganisation, kProfileApplication).clear();
 }
 
-inline int StoredInt(const char* key) { return GetProfileInt(key, -12345); }
+inline int StoredInt(const char* key) {
+    return GetProfileInt(key, -12345);
+}
 
 // Runs the deferred deletions (closed windows go through deleteLater).
 inline void ProcessDeletions() {
@@ -101,19 +105,20 @@ inline void ProcessDeletions() {
 
 // main() of a GUI test program: settings and XDG data in a private folder,
 // then the Qt Test run of `TestClass`.
-#define KESTREL_GUI_TEST_MAIN(TestClass)                                                 \
-    int main(int argc, char** argv) {                                                    \
-        QTemporaryDir home;                                                              \
-        if (!home.isValid()) return 2;                                                   \
-        const QByteArray root = home.path().toLocal8Bit();                               \
-        QDir().mkpath(home.path() + "/config");                                          \
-        QDir().mkpath(home.path() + "/data");                                            \
-        QDir().mkpath(home.path() + "/system-data");                                     \
-        setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);                    \
-        setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);                        \
-        setenv("XDG_DATA_DIRS", (root + "/system-data").constData(), 1);                 \
-        QApplication application(argc, argv);                                            \
-        kestrel::InstallFontSubstitutions();                                             \
-        TestClass test;                                                                  \
-        return QTest::qExec(&test, argc, argv);                                          \
+#define KESTREL_GUI_TEST_MAIN(TestClass)                                 \
+    int main(int argc, char** argv) {                                    \
+        QTemporaryDir home;                                              \
+        if (!home.isValid())                                             \
+            return 2;                                                    \
+        const QByteArray root = home.path().toLocal8Bit();               \
+        QDir().mkpath(home.path() + "/config");                          \
+        QDir().mkpath(home.path() + "/data");                            \
+        QDir().mkpath(home.path() + "/system-data");                     \
+        setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);    \
+        setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);        \
+        setenv("XDG_DATA_DIRS", (root + "/system-data").constData(), 1); \
+        QApplication application(argc, argv);                            \
+        kestrel::InstallFontSubstitutions();                             \
+        TestClass test;                                                  \
+        return QTest::qExec(&test, argc, argv);                          \
     }

@@ -20,6 +20,7 @@
 #include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
 #include "shell/menu_builder.h"
+#include "tree/packet_tree.h"
 
 using namespace kestrel;
 using kestrel::test::TestApp;
@@ -28,11 +29,10 @@ namespace {
 
 // An Ethernet + IPv4 + UDP frame whose last byte tells the packets apart.
 std::vector<uint8_t> Frame(uint8_t tag) {
-    std::vector<uint8_t> frame = {
-        0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0x08, 0x00,
-        0x45, 0x00, 0x00, 0x1d, 0x00, 0x01, 0x00, 0x00, 0x40, 0x11, 0x00, 0x00, 0x0a, 0x00,
-        0x00, 0x01, 0x0a, 0x00, 0x00, 0x02, 0x04, 0x00, 0x00, 0x35, 0x00, 0x09, 0x00, 0x00,
-        tag};
+    std::vector<uint8_t> frame = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa,
+                                  0xbb, 0x08, 0x00, 0x45, 0x00, 0x00, 0x1d, 0x00, 0x01, 0x00, 0x00,
+                                  0x40, 0x11, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x01, 0x0a, 0x00, 0x00,
+                                  0x02, 0x04, 0x00, 0x00, 0x35, 0x00, 0x09, 0x00, 0x00, tag};
     return frame;
 }
 
@@ -70,7 +70,8 @@ QMenu* PopupOf(CMainFrame* frame, const char* title) {
 
 QAction* ActionWithId(QMenu* menu, int id) {
     for (QAction* action : menu->actions()) {
-        if (CommandIdOf(action) == id) return action;
+        if (CommandIdOf(action) == id)
+            return action;
     }
     return nullptr;
 }
@@ -227,7 +228,8 @@ private slots:
         app.prompter->saveAnswers.push_back({dir.filePath("kept"), 0});
         QVERIFY(app->MainFrame()->RouteCommand(cmd::kFileSave));
         QCOMPARE(app.prompter->saveRequests.size(), size_t{1});
-        QCOMPARE(app.prompter->saveRequests[0].proposed, QStringLiteral("新規パケットファイル1.pac"));
+        QCOMPARE(app.prompter->saveRequests[0].proposed,
+                 QStringLiteral("新規パケットファイル1.pac"));
         QCOMPARE(app.prompter->saveRequests[0].filters,
                  (QStringList{"ﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)", "pcap ﾌｧｲﾙ (*.pcap)"}));
         QCOMPARE(child->GetDocument()->GetTitle(), QStringLiteral("kept.pac"));
@@ -362,10 +364,9 @@ private slots:
         QCOMPARE(MenuTitles(print), (QStringList{"ﾌｧｲﾙ(&F)", "ﾃﾞﾊﾞｲｽｵｰﾌﾟﾝ(&O)", "キャプチャー(&C)",
                                                  "表示(&V)", "ｳｨﾝﾄﾞｳ(&W)", "ﾍﾙﾌﾟ(&H)"}));
         QMenu* list = BuildContextMenu(cmd::kMenuCaptureContext, cmd::kPopupList, frame);
-        QCOMPARE(ActionTexts(list),
-                 (QStringList{"キャプチャー開始(&S)", "キャプチャー停止(&E)", "文字のサイズ(&T)",
-                              "オートスクロール(&A)", "抽出(&E)", "削除(&D)",
-                              "全て選択(&A)\tCtrl+A"}));
+        QCOMPARE(ActionTexts(list), (QStringList{"キャプチャー開始(&S)", "キャプチャー停止(&E)",
+                                                 "文字のサイズ(&T)", "オートスクロール(&A)",
+                                                 "抽出(&E)", "削除(&D)", "全て選択(&A)\tCtrl+A"}));
         QMenu* plainList = BuildContextMenu(cmd::kMenuContext, cmd::kPopupList, frame);
         QCOMPARE(ActionTexts(plainList),
                  (QStringList{"文字のサイズ(&T)", "抽出(&E)", "削除(&D)", "全て選択(&A)\tCtrl+A"}));
@@ -375,6 +376,34 @@ private slots:
         CChildFrame* active = frame->ActiveChildFrame();
         QVERIFY(frame->RouteCommand(cmd::kListSelectAll));
         Q_UNUSED(active);
+    }
+
+    void acceleratorsReachTheirCommands() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(frame));
+        QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(frame->ChildFrames().size(), 2);
+        CChildFrame* child = frame->ActiveChildFrame();
+        QCOMPARE(child->GetDocument()->GetTitle(), QStringLiteral("新規パケットファイル2"));
+        // F6 and Shift+F6 move between the three panes.
+        child->ListPane()->setFocus();
+        QTRY_VERIFY(child->ListPane()->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        QTRY_VERIFY(child->TreePane()->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+        QTRY_VERIFY(child->ListPane()->hasFocus());
+        // Copy, paste, cut and undo have no handler: nothing changes.
+        for (const QKeySequence& keys :
+             {QKeySequence("Ctrl+C"), QKeySequence("Ctrl+V"), QKeySequence("Ctrl+X"),
+              QKeySequence("Ctrl+Z"), QKeySequence("Shift+Ins")}) {
+            QTest::keySequence(frame, keys);
+        }
+        QCOMPARE(frame->ChildFrames().size(), 2);
+        QCOMPARE(child->GetDocument()->Store().Count(), 0);
     }
 
     void windowArrangement() {
@@ -481,13 +510,15 @@ private slots:
         CChildFrame* second = app->OnFileNew();
         QVERIFY(second->SubWindow()->isMaximized());
         QCoreApplication::processEvents();
-        QCOMPARE(app->MainFrame()->windowTitle(), QStringLiteral("Kestrel - [新規パケットファイル2]"));
+        QCOMPARE(app->MainFrame()->windowTitle(),
+                 QStringLiteral("Kestrel - [新規パケットファイル2]"));
         QCOMPARE(second->OuterSplitter()->sizes().first(), listHeight);
         QCOMPARE(second->InnerSplitter()->sizes().first(), treeWidth);
         second->SubWindow()->showNormal();
         QCOMPARE(second->SubWindow()->size(), QSize(620, 470));
         QCoreApplication::processEvents();
-        QCOMPARE(app->MainFrame()->windowTitle(), QStringLiteral("Kestrel - 新規パケットファイル2"));
+        QCOMPARE(app->MainFrame()->windowTitle(),
+                 QStringLiteral("Kestrel - 新規パケットファイル2"));
         // Closing the main frame closes the documents and stores their state.
         QVERIFY(app->MainFrame()->close());
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowNormal);
@@ -504,7 +535,8 @@ private slots:
         CMainFrame* frame = app->MainFrame();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b), QUrl("http://x.invalid/")});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
         QCoreApplication::sendEvent(frame, &enter);
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
