@@ -21,8 +21,8 @@ int DumpLayout::LineLength(int line) const {
 }
 
 std::string DumpLayout::LineText(int line) const {
-    std::string text = m_text.substr(static_cast<size_t>(LineStart(line)),
-                                     static_cast<size_t>(LineLength(line)));
+    std::string text =
+        m_text.substr(static_cast<size_t>(LineStart(line)), static_cast<size_t>(LineLength(line)));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
 }

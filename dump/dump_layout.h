@@ -19,9 +19,9 @@ class DumpLayout {
 public:
     // Columns of an ordinary line (offset of four digits).
     static constexpr int kOffsetDigits = 4;
-    static constexpr int kHexGap = 2;      // spaces after the offset
-    static constexpr int kHexWidth = 48;   // 16 x "XX "
-    static constexpr int kCharGap = 1;     // space before the characters
+    static constexpr int kHexGap = 2;     // spaces after the offset
+    static constexpr int kHexWidth = 48;  // 16 x "XX "
+    static constexpr int kCharGap = 1;    // space before the characters
     static constexpr int kBytesPerLine = 16;
 
     DumpLayout() = default;

@@ -13,8 +13,8 @@
 #include "capture/capture_engine.h"
 #include "core/text_helpers.h"
 #include "list/pane_menu.h"
-#include "shell/pane_host.h"
 #include "shell/command_ids.h"
+#include "shell/pane_host.h"
 #include "shell/profile.h"
 #include "tree/packet_tree.h"
 
@@ -163,7 +163,8 @@ QRect CPacketDump::HighlightRect(const DumpHighlight& highlight) const {
 
 void CPacketDump::ScrollToHighlight() {
     QRect united;
-    for (const auto& [key, highlight] : m_highlights) united = united.united(HighlightRect(highlight));
+    for (const auto& [key, highlight] : m_highlights)
+        united = united.united(HighlightRect(highlight));
     int x = 0;
     int y = 0;
     if (!united.isNull()) {
@@ -196,8 +197,7 @@ void CPacketDump::paintEvent(QPaintEvent* event) {
     // Only the lines that meet the exposed rectangle are drawn.
     const QRect exposed = event->rect();
     const int firstLine = std::max(0, (exposed.top() - originY) / height);
-    const int lastLine =
-        std::min(m_layout.LineCount() - 1, (exposed.bottom() - originY) / height);
+    const int lastLine = std::min(m_layout.LineCount() - 1, (exposed.bottom() - originY) / height);
     painter.setPen(m_textColour);
     for (int line = firstLine; line <= lastLine; ++line) {
         painter.drawText(originX, originY + line * height + metrics.ascent(),

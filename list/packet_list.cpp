@@ -12,9 +12,9 @@
 #include "capture/capture_engine.h"
 #include "dump/packet_dump.h"
 #include "list/pane_menu.h"
-#include "shell/pane_host.h"
 #include "shell/command_ids.h"
 #include "shell/kestrel_doc.h"
+#include "shell/pane_host.h"
 #include "shell/profile.h"
 #include "shell/prompter.h"
 #include "tree/packet_tree.h"
@@ -42,8 +42,8 @@ ListRow MakeListRow(const Packet& packet, int number) {
     RowTexts texts = BuildRowTexts(packet, number);
     ListRow row;
     for (size_t i = 0; i < texts.cells.size(); ++i) {
-        row.cells[i] = QString::fromUtf8(texts.cells[i].data(),
-                                         static_cast<qsizetype>(texts.cells[i].size()));
+        row.cells[i] =
+            QString::fromUtf8(texts.cells[i].data(), static_cast<qsizetype>(texts.cells[i].size()));
     }
     row.kind = texts.kind;
     return row;
@@ -122,8 +122,7 @@ void CPacketListModel::RenumberRows() {
     if (m_rows.empty())
         return;
     emit dataChanged(index(0, kColumnNumber),
-                     index(static_cast<int>(m_rows.size()) - 1, kColumnNumber),
-                     {Qt::DisplayRole});
+                     index(static_cast<int>(m_rows.size()) - 1, kColumnNumber), {Qt::DisplayRole});
 }
 
 CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* parent)

@@ -11,8 +11,8 @@
 #include "capture/capture_engine.h"
 #include "dump/packet_dump.h"
 #include "list/pane_menu.h"
-#include "shell/pane_host.h"
 #include "shell/command_ids.h"
+#include "shell/pane_host.h"
 #include "shell/profile.h"
 
 namespace kestrel {
@@ -54,7 +54,8 @@ QIcon CPacketTree::ItemImage() {
     QPixmap pixmap(kImageSize, kImageSize);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    const QPolygon page({QPoint(3, 1), QPoint(10, 1), QPoint(13, 4), QPoint(13, 14), QPoint(3, 14)});
+    const QPolygon page(
+        {QPoint(3, 1), QPoint(10, 1), QPoint(13, 4), QPoint(13, 14), QPoint(3, 14)});
     painter.setPen(QColor(64, 64, 64));
     painter.setBrush(Qt::white);
     painter.drawPolygon(page);
@@ -78,8 +79,7 @@ QIcon CPacketTree::SectionImage() {
     return QIcon(pixmap);
 }
 
-CPacketTree::CPacketTree(CPaneHost* frame, QWidget* parent)
-    : QTreeWidget(parent), m_frame(frame) {
+CPacketTree::CPacketTree(CPaneHost* frame, QWidget* parent) : QTreeWidget(parent), m_frame(frame) {
     m_fontSize = GetProfileInt(kKeyFontSize, kDefaultFontSize);
     m_lineCount = GetProfileInt(kKeyLineCount, kDefaultLineCount);
     m_rememberedOffset = GetProfileInt(kKeyItemSelect, 0);
@@ -156,11 +156,10 @@ void CPacketTree::RebuildTree() {
         if (item.parent == TreeContent::kNoItem) {
             widgetItem = new QTreeWidgetItem(this, QStringList(text));
         } else {
-            widgetItem = new QTreeWidgetItem(m_items[static_cast<size_t>(item.parent)],
-                                             QStringList(text));
+            widgetItem =
+                new QTreeWidgetItem(m_items[static_cast<size_t>(item.parent)], QStringList(text));
         }
-        widgetItem->setIcon(0, item.image == TreeContent::kImageSection ? sectionImage
-                                                                        : itemImage);
+        widgetItem->setIcon(0, item.image == TreeContent::kImageSection ? sectionImage : itemImage);
         m_items.push_back(widgetItem);
     }
     const auto& sectionSlots = m_content.Slots();
@@ -168,8 +167,8 @@ void CPacketTree::RebuildTree() {
         const int index = sectionSlots[static_cast<size_t>(slot)];
         if (index == TreeContent::kNoItem)
             break;
-        m_items[static_cast<size_t>(index)]->setExpanded(
-            m_expandFlags[static_cast<size_t>(slot)] != 0);
+        m_items[static_cast<size_t>(index)]->setExpanded(m_expandFlags[static_cast<size_t>(slot)] !=
+                                                         0);
     }
     m_rebuilding = false;
 

@@ -80,8 +80,7 @@ void TreeContent::AddLines(const ByteReader& frame, int section, int first, int 
         AddItemRange(InsertItem(line, section), lineFirst, static_cast<int>(line.size()));
 }
 
-void TreeContent::AddDataSection(const ByteReader& frame, int first, int length,
-                                 int lineCount) {
+void TreeContent::AddDataSection(const ByteReader& frame, int first, int length, int lineCount) {
     if (length < 1 || m_slots[kSlotRoot] == kNoItem)
         return;
     const int section = InsertItem(kDataHeading, m_slots[kSlotRoot]);
