@@ -67,8 +67,6 @@ QVariant CPacketListModel::data(const QModelIndex& index, int role) const {
     const ListRow& row = m_rows[static_cast<size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
-            if (index.column() == kColumnNumber)
-                return QString::number(index.row() + 1);
             return row.cells[static_cast<size_t>(index.column())];
         case Qt::BackgroundRole: {
             const Rgb colour = RowColour(row.kind);
@@ -119,10 +117,20 @@ void CPacketListModel::RemoveRows(const std::vector<int>& ascending) {
 }
 
 void CPacketListModel::RenumberRows() {
-    if (m_rows.empty())
-        return;
-    emit dataChanged(index(0, kColumnNumber),
-                     index(static_cast<int>(m_rows.size()) - 1, kColumnNumber), {Qt::DisplayRole});
+    int first = -1;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        QString number = QString::number(static_cast<int>(i) + 1);
+        if (m_rows[i].cells[kColumnNumber] != number) {
+            m_rows[i].cells[kColumnNumber] = std::move(number);
+            if (first < 0)
+                first = static_cast<int>(i);
+        }
+    }
+    if (first >= 0) {
+        emit dataChanged(index(first, kColumnNumber),
+                         index(static_cast<int>(m_rows.size()) - 1, kColumnNumber),
+                         {Qt::DisplayRole});
+    }
 }
 
 CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* parent)

@@ -31,8 +31,8 @@ struct ListRow {
 
 ListRow MakeListRow(const Packet& packet, int number);
 
-// Rows in store order. The "No." cell is the row index + 1, so rows read
-// their numbers again as soon as rows above them are removed.
+// Rows in store order; after a removal RenumberRows gives every "No." cell
+// its row index + 1 again.
 class CPacketListModel : public QAbstractTableModel {
 public:
     explicit CPacketListModel(QObject* parent = nullptr);
@@ -46,7 +46,7 @@ public:
     void AppendRows(std::vector<ListRow> rows);
     // Removes the rows (ascending indexes), one removal per run of adjacent rows.
     void RemoveRows(const std::vector<int>& ascending);
-    // Tells the views that every "No." cell may read differently.
+    // Sets the "No." cell of every row i to i + 1.
     void RenumberRows();
     RowKind KindOf(int row) const { return m_rows[static_cast<size_t>(row)].kind; }
 

@@ -1,6 +1,7 @@
 // The three panes of a document window: rows from the store, deletion and
 // renumbering, fonts and menus, the tree and the dump linked both ways, and
 // the settings each pane keeps.
+#include <QAbstractItemModelTester>
 #include <QFont>
 #include <QHeaderView>
 #include <QMenu>
@@ -128,6 +129,8 @@ private slots:
 
     void rowsArriveAtMost500PerTick() {
         CPaneWindow window;
+        QAbstractItemModelTester tester(window.list->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         window.list->ShowPendingRows();
         QCOMPARE(window.list->RowCount(), 0);
         QVERIFY(window.list->IsRowTimerActive());  // an empty store keeps the timer
@@ -221,6 +224,10 @@ private slots:
         Append(window, Tcp(), 3);
         Append(window, Udp(4), 4);
         Append(window, Ipv6(), 5);
+        QAbstractItemModelTester tester(window.list->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester treeTester(window.tree->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
         window.list->ShowPendingRows();
         window.list->selectRow(0);
         QVERIFY(!window.dump->DumpText().empty());
@@ -481,6 +488,20 @@ private slots:
         const QPoint inside =
             rect.topLeft() - QPoint(dump.horizontalScrollBar()->value(), value) + QPoint(1, 1);
         QCOMPARE(image.pixelColor(inside * image.devicePixelRatio()), QColor(0, 0, 128));
+
+        // A selection the user makes in the tree scrolls the dump to it; one
+        // made for a click in the dump does not.
+        dump.verticalScrollBar()->setValue(0);
+        CPacketTree& tree = *window.tree;
+        const TreeContent::Selection late = tree.Content().SelectItemAtByte(1450);
+        QVERIFY(late.byRange);
+        tree.setCurrentItem(tree.ItemAt(late.item));
+        QVERIFY(dump.verticalScrollBar()->value() > 0);
+        dump.verticalScrollBar()->setValue(0);
+        tree.SelectItemAtByte(1300);
+        QVERIFY(!dump.Highlights().empty());
+        QCOMPARE(dump.verticalScrollBar()->value(), 0);
+        QVERIFY(tree.ScrollFlag());
 
         dump.HighlightBytes(0, 0);
         QVERIFY(dump.Highlights().empty());
