@@ -674,6 +674,12 @@ private slots:
             window.dump->OnCommand(cmd::kDumpFontSmallest);
             QCOMPARE(window.dump->DumpFont().pointSizeF(), 7.0);
             QCOMPARE(window.dump->DumpFont().family(), QStringLiteral("ＭＳ ゴシック"));
+            // Served by the monospace Japanese font it is substituted with.
+            QCOMPARE(QFontInfo(window.dump->DumpFont()).family(), QStringLiteral("IPAGothic"));
+            QVERIFY(QFontInfo(window.tree->TreeFont()).family().startsWith("IPA"));
+            const QFontMetrics metrics(window.dump->DumpFont());
+            QCOMPARE(metrics.horizontalAdvance(QLatin1Char('W')),
+                     metrics.horizontalAdvance(QLatin1Char('.')));
             Fill(window, 1);
             window.list->ShowPendingRows();
             window.list->selectRow(0);
