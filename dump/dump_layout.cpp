@@ -54,8 +54,14 @@ std::vector<DumpCharRange> DumpLayout::HighlightRanges(int offset, int length) c
         const int h = std::min(kBytesPerLine - d, length);
         const int hex = LineStart(line) + HexColumn(line);
         const int chars = hex + kHexWidth + kCharGap;
-        ranges.push_back({hex + 3 * d, hex + 3 * d + 3 * h - 2});
-        ranges.push_back({chars + d, chars + d + h - 1});
+        // On a short last line nothing is highlighted past its characters.
+        const int visibleEnd = LineStart(line) + static_cast<int>(LineText(line).size()) - 1;
+        for (DumpCharRange range : {DumpCharRange{hex + 3 * d, hex + 3 * d + 3 * h - 2},
+                                    DumpCharRange{chars + d, chars + d + h - 1}}) {
+            range.last = std::min(range.last, visibleEnd);
+            if (range.first <= range.last)
+                ranges.push_back(range);
+        }
         length -= h;
         d = 0;
         ++line;

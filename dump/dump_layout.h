@@ -41,7 +41,8 @@ public:
     const std::string& Text() const { return m_text; }
 
     // Two ranges per line touched (hex digits, then characters) for the
-    // bytes [offset, offset + length); lines beyond the text are left out.
+    // bytes [offset, offset + length); lines beyond the text are left out
+    // and no range reaches past the visible characters of its line.
     std::vector<DumpCharRange> HighlightRanges(int offset, int length) const;
 
     // The byte shown at character `index`: -1 in the offset column, between

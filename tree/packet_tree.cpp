@@ -159,6 +159,7 @@ void CPacketTree::RebuildTree() {
             widgetItem =
                 new QTreeWidgetItem(m_items[static_cast<size_t>(item.parent)], QStringList(text));
         }
+        widgetItem->setData(0, Qt::UserRole, static_cast<int>(m_items.size()));
         widgetItem->setIcon(0, item.image == TreeContent::kImageSection ? sectionImage : itemImage);
         m_items.push_back(widgetItem);
     }
@@ -234,11 +235,9 @@ QTreeWidgetItem* CPacketTree::ItemAt(int index) const {
 int CPacketTree::IndexOf(const QTreeWidgetItem* item) const {
     if (!item)
         return -1;
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        if (m_items[i] == item)
-            return static_cast<int>(i);
-    }
-    return -1;
+    bool ok = false;
+    const int index = item->data(0, Qt::UserRole).toInt(&ok);
+    return ok && ItemAt(index) == item ? index : -1;
 }
 
 void CPacketTree::mousePressEvent(QMouseEvent* event) {

@@ -443,6 +443,12 @@ private slots:
         QCOMPARE(ranges[2], (DumpCharRange{79, 89}));
         QCOMPARE(ranges[3], (DumpCharRange{128, 131}));
         QVERIFY(layout.HighlightRanges(3, 0).empty());
+        // Bytes past the end of a short last line: the hex padding is there
+        // to cover, the characters are not; lines past the text are left out.
+        const std::vector<DumpCharRange> tail = layout.HighlightRanges(36, 40);
+        QCOMPARE(tail.size(), size_t(2));
+        QCOMPARE(tail[0], (DumpCharRange{146 + 6 + 12, 146 + 52}));
+        QCOMPARE(tail[1], (DumpCharRange{146 + 55 + 4, 146 + 55 + 7}));
 
         // Past 64 KiB the offsets take five digits and the lines grow.
         std::vector<uint8_t> large(0x10000 + 20, 0x41);
