@@ -619,13 +619,45 @@ private slots:
         QCOMPARE(tree.font().pointSizeF(), 9.0);
         QCOMPARE(static_cast<int>(tree.Content().Items().size()), items);
         QCOMPARE(tree.topLevelItem(0)->childCount() > 0, true);
+    }
 
+    // Pictures of a document window for people to look at, when asked for.
+    void screenshots() {
         const char* shots = std::getenv("KESTREL_SHOTS_DIR");
-        if (shots) {
-            tree.OnCommand(cmd::kTreeFontMedium);
-            tree.setCurrentItem(tree.ItemAt(range->item));
+        if (!shots)
+            QSKIP("KESTREL_SHOTS_DIR not set");
+        const std::string ssh = CapturePath("ssh.pcap");
+        const std::string mixed = CapturePath("mptcp-fclose.pcap");
+        if (!QFile::exists(QString::fromStdString(ssh)))
+            QSKIP("capture files not found");
+        {
+            CPaneWindow window(true);
+            window.setWindowTitle(QStringLiteral("ssh.pcap"));
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(LoadCaptureFile(ssh, window.Document().Store()).ok);
+            window.list->ShowPendingRows();
+            window.list->selectRow(3);
+            // The TCP checksum is at bytes 50-51 of a frame without IP options.
+            const TreeContent::Selection at = window.tree->Content().SelectItemAtByte(50);
+            window.tree->setCurrentItem(window.tree->ItemAt(at.item));
             QCoreApplication::processEvents();
             QVERIFY(window.grab().save(QString::fromUtf8(shots) + "/panes-ssh-tcp.png"));
+        }
+        {
+            CPaneWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(LoadCaptureFile(mixed, window.Document().Store()).ok);
+            Append(window, IcmpEcho());
+            Append(window, Arp("00 00"));
+            Append(window, Ipv6());
+            window.list->ShowPendingRows();
+            window.list->OnCommand(cmd::kListFontSmall);
+            window.list->selectRow(1);
+            window.dump->OnCommand(cmd::kDumpFontSmall);
+            QCoreApplication::processEvents();
+            QVERIFY(window.grab().save(QString::fromUtf8(shots) + "/panes-colours.png"));
         }
     }
 
