@@ -1,22 +1,38 @@
 // The packet list pane: one row per packet of the document's store, rows
-// added from the store by a 100 ms timer (at most 500 per tick).
+// added from the store by a 100 ms timer (at most 500 per tick), coloured by
+// frame kind; selecting one row shows its packet in the tree and the dump.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QTableView>
 #include <QTimer>
+#include <array>
 #include <atomic>
+#include <deque>
 #include <vector>
 
 #include "core/packet.h"
 #include "core/row_text.h"
 
+class QMenu;
+
 namespace kestrel {
 
-class CChildFrame;
+class CPaneHost;
 class CKestrelDoc;
 
-// Row texts are computed once, when the row is added.
+// The cell texts of one row, converted once when the row is added, and the
+// row's frame kind (its colour goes with the row when rows above it go).
+struct ListRow {
+    std::array<QString, kColumnCount> cells;
+    RowKind kind = RowKind::Other;
+};
+
+ListRow MakeListRow(const Packet& packet, int number);
+
+// Rows in store order; after a removal RenumberRows gives every "No." cell
+// its row index + 1 again.
 class CPacketListModel : public QAbstractTableModel {
 public:
     explicit CPacketListModel(QObject* parent = nullptr);
@@ -27,10 +43,17 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Appends rows with one insertion.
-    void AppendRows(std::vector<RowTexts> rows);
+    void AppendRows(std::vector<ListRow> rows);
+    // Removes the rows (ascending indexes), one removal per run of adjacent rows.
+    void RemoveRows(const std::vector<int>& ascending);
+    // Sets the "No." cell of every row i to i + 1.
+    void RenumberRows();
+    RowKind KindOf(int row) const { return m_rows[static_cast<size_t>(row)].kind; }
 
 private:
-    std::vector<RowTexts> m_rows;
+    // A deque: growing never moves the rows already there, so a tick costs
+    // the same at row 20000 as at row 20.
+    std::deque<ListRow> m_rows;
 };
 
 class CPacketList : public QTableView {
@@ -39,8 +62,10 @@ public:
     static constexpr int kRowTimerMs = 100;
     static constexpr int kRowsPerTick = 500;
     static constexpr int kCapacityStopMs = 1000;
+    static constexpr int kDefaultFontHeight = -15;  // negative pixel height
 
-    CPacketList(CKestrelDoc* document, CChildFrame* frame, QWidget* parent = nullptr);
+    CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* parent = nullptr);
+    // Stores the font height and the auto scroll flag.
     ~CPacketList() override;
 
     // Appends a packet to the document's store; takes ownership in every case.
@@ -51,21 +76,48 @@ public:
     // The engine's packet sink: `context` is the CPacketList.
     static void PacketSink(void* context, Packet* packet);
 
-    // Turns up to 500 new store slots into rows (the row timer's tick).
+    // Turns up to 500 new store slots into rows (the row timer's tick); at
+    // 30000 rows the timer stops for the life of the list.
     void ShowPendingRows();
+    // Asks how many of the selected rows to delete, then removes them from
+    // the list and the store.
+    void DeleteSelectedPackets();
+
     int RowCount() const { return m_rowCount; }
     bool IsRowTimerActive() const { return m_rowTimer.isActive(); }
     bool IsCapacityTimerArmed() const { return m_capacityTimerArmed.load(); }
     bool IsCapacityTimerActive() const { return m_capacityTimer.isActive(); }
+    int FontHeight() const { return m_fontHeight; }
+    bool AutoScroll() const { return m_autoScroll; }
+    // Pixel height of every row.
+    int RowHeight() const;
+    // Background colour of a row.
+    QColor RowColourOf(int row) const;
+
+    // The context menu as it would show now (checks and greying applied).
+    QMenu* CreateContextMenu();
+    bool OnCommand(int id);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    void ApplyListFont();
+    void OnSelectionChanged();
+    std::vector<int> SelectedRows() const;
+
     CKestrelDoc* m_document;
-    CChildFrame* m_frame;
+    CPaneHost* m_frame;
     CPacketListModel m_model;
     QTimer m_rowTimer;
     QTimer m_capacityTimer;
     std::atomic<bool> m_capacityTimerArmed{false};
+    bool m_rowsComplete = false;  // 30000 rows were reached once
     int m_rowCount = 0;
+    int m_fontHeight = kDefaultFontHeight;
+    bool m_autoScroll = true;
+    QFont m_font;
 };
 
 }  // namespace kestrel

@@ -229,6 +229,10 @@ bool CChildFrame::IsCaptureDocument() const {
     return m_document->GetDocTemplate()->Position() == CKestrelApp::kCaptureTemplate;
 }
 
+CPrompter& CChildFrame::PanePrompter() const {
+    return m_mainFrame->Prompter();
+}
+
 CChildFrame* CChildFrame::NewExtractionDocument() {
     return m_mainFrame->OpenExtractWindow();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "shell/command_target.h"
+#include "shell/pane_host.h"
 
 class QMdiSubWindow;
 class QSplitter;
@@ -21,7 +22,7 @@ class CPacketDump;
 class CPacketList;
 class CPacketTree;
 
-class CChildFrame : public QWidget, public CCommandTarget {
+class CChildFrame : public QWidget, public CCommandTarget, public CPaneHost {
     Q_OBJECT
 public:
     static constexpr int kDefaultListHeight = 200;  // SPLITTER_SIZE_CYCUR
@@ -37,8 +38,8 @@ public:
 
     CKestrelDoc* GetDocument() const { return m_document.get(); }
     CPacketList* ListPane() const { return m_list; }
-    CPacketTree* TreePane() const { return m_tree; }
-    CPacketDump* DumpPane() const { return m_dump; }
+    CPacketTree* TreePane() const override { return m_tree; }
+    CPacketDump* DumpPane() const override { return m_dump; }
     QSplitter* OuterSplitter() const { return m_outer; }
     QSplitter* InnerSplitter() const { return m_inner; }
     CMainFrame* MainFrame() const { return m_mainFrame; }
@@ -52,12 +53,13 @@ public:
     // False with `reason` when the engine refuses it.
     bool StartCapture(std::string* reason = nullptr);
     // Start command: as StartCapture, telling the user why a start failed.
-    void StartCaptureCommand();
-    void StopCapture();
+    void StartCaptureCommand() override;
+    void StopCapture() override;
     // 1 capturing, 0 idle, -1 when no adapter has the document's name.
-    int GetCaptureState() const;
+    int GetCaptureState() const override;
     // True for documents of the capture template.
-    bool IsCaptureDocument() const;
+    bool IsCaptureDocument() const override;
+    CPrompter& PanePrompter() const override;
     // A new extraction document window (see CMainFrame::OpenExtractWindow).
     CChildFrame* NewExtractionDocument();
 

@@ -1,11 +1,313 @@
 #include "tree/packet_tree.h"
 
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <cstdio>
+
+#include "capture/capture_engine.h"
+#include "dump/packet_dump.h"
+#include "list/pane_menu.h"
+#include "shell/command_ids.h"
+#include "shell/pane_host.h"
+#include "shell/profile.h"
+
 namespace kestrel {
 
-CPacketTree::CPacketTree(CChildFrame* frame, QWidget* parent)
-    : QTreeWidget(parent), m_frame(frame) {
+namespace {
+
+constexpr const char* kKeyFontSize = "TREE_FONT_SIZE";
+constexpr const char* kKeyLineCount = "TREE_LINE_COUNT";
+constexpr const char* kKeyItemSelect = "TREE_ITEM_SELECT";
+constexpr const char* kKeyExpandFormat = "TREE_EXPAND_%02d";
+constexpr const char* kFontFamily = "ＭＳ ゴシック";
+constexpr int kImageSize = 16;
+
+struct Choice {
+    int command;
+    int value;
+};
+constexpr std::array<Choice, 5> kFontChoices = {{{cmd::kTreeFontLargest, 180},
+                                                 {cmd::kTreeFontLarge, 150},
+                                                 {cmd::kTreeFontMedium, 120},
+                                                 {cmd::kTreeFontSmall, 110},
+                                                 {cmd::kTreeFontSmallest, 90}}};
+constexpr std::array<Choice, 5> kLineChoices = {{{cmd::kTreeLine80, 80},
+                                                 {cmd::kTreeLine64, 64},
+                                                 {cmd::kTreeLine48, 48},
+                                                 {cmd::kTreeLine32, 32},
+                                                 {cmd::kTreeLine16, 16}}};
+
+std::string ExpandKey(int slot) {
+    char key[32];
+    std::snprintf(key, sizeof key, kKeyExpandFormat, slot);
+    return key;
+}
+
+}  // namespace
+
+QIcon CPacketTree::ItemImage() {
+    // A page with a folded corner and three text lines.
+    QPixmap pixmap(kImageSize, kImageSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    const QPolygon page(
+        {QPoint(3, 1), QPoint(10, 1), QPoint(13, 4), QPoint(13, 14), QPoint(3, 14)});
+    painter.setPen(QColor(64, 64, 64));
+    painter.setBrush(Qt::white);
+    painter.drawPolygon(page);
+    painter.drawLine(10, 1, 10, 4);
+    painter.drawLine(10, 4, 13, 4);
+    painter.setPen(QColor(0, 0, 160));
+    for (int y = 6; y <= 12; y += 3) painter.drawLine(5, y, 11, y);
+    return QIcon(pixmap);
+}
+
+QIcon CPacketTree::SectionImage() {
+    // A yellow folder with its tab.
+    QPixmap pixmap(kImageSize, kImageSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QColor(128, 96, 0));
+    painter.setBrush(QColor(230, 190, 60));
+    painter.drawRect(1, 3, 6, 2);
+    painter.setBrush(QColor(255, 214, 90));
+    painter.drawRect(1, 5, 13, 8);
+    return QIcon(pixmap);
+}
+
+CPacketTree::CPacketTree(CPaneHost* frame, QWidget* parent) : QTreeWidget(parent), m_frame(frame) {
+    m_fontSize = GetProfileInt(kKeyFontSize, kDefaultFontSize);
+    m_lineCount = GetProfileInt(kKeyLineCount, kDefaultLineCount);
+    m_rememberedOffset = GetProfileInt(kKeyItemSelect, 0);
+    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
+        m_expandFlags[static_cast<size_t>(slot)] = GetProfileInt(ExpandKey(slot).c_str(), 1);
+    }
+
     setHeaderHidden(true);
     setColumnCount(1);
+    setRootIsDecorated(true);
+    setItemsExpandable(true);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setIconSize(QSize(kImageSize, kImageSize));
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    ApplyTreeFont();
+
+    connect(this, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { OnCurrentItemChanged(current); });
+    connect(this, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { OnExpansionChanged(item, true); });
+    connect(this, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { OnExpansionChanged(item, false); });
+}
+
+CPacketTree::~CPacketTree() {
+    WriteProfileInt(kKeyFontSize, m_fontSize);
+    WriteProfileInt(kKeyLineCount, m_lineCount);
+    WriteProfileInt(kKeyItemSelect, m_rememberedOffset);
+    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
+        WriteProfileInt(ExpandKey(slot).c_str(), m_expandFlags[static_cast<size_t>(slot)]);
+    }
+}
+
+void CPacketTree::ApplyTreeFont() {
+    m_font = QFont(QString::fromUtf8(kFontFamily));
+    m_font.setPointSizeF(m_fontSize / 10.0);
+    setFont(m_font);
+}
+
+void CPacketTree::ShowPacket(const Packet* packet, int number) {
+    m_packet = packet;
+    m_packetNumber = number;
+    RebuildTree();
+}
+
+void CPacketTree::ClearTree() {
+    m_rebuilding = true;
+    clear();
+    m_rebuilding = false;
+    m_items.clear();
+    // The packet may be released next: nothing may rebuild from it.
+    m_content.Clear();
+    m_packet = nullptr;
+}
+
+void CPacketTree::RebuildTree() {
+    if (!m_packet || !m_packet->header || m_packet->header->caplen == 0)
+        return;
+    if (!m_content.Rebuild(*m_packet, m_packetNumber, m_lineCount))
+        return;
+
+    m_rebuilding = true;
+    clear();
+    m_items.clear();
+    const std::vector<TreeContent::Item>& items = m_content.Items();
+    m_items.reserve(items.size());
+    const QIcon itemImage = ItemImage();
+    const QIcon sectionImage = SectionImage();
+    for (const TreeContent::Item& item : items) {
+        QTreeWidgetItem* widgetItem = nullptr;
+        const QString text = QString::fromStdString(item.text);
+        if (item.parent == TreeContent::kNoItem) {
+            widgetItem = new QTreeWidgetItem(this, QStringList(text));
+        } else {
+            widgetItem =
+                new QTreeWidgetItem(m_items[static_cast<size_t>(item.parent)], QStringList(text));
+        }
+        widgetItem->setData(0, Qt::UserRole, static_cast<int>(m_items.size()));
+        widgetItem->setIcon(0, item.image == TreeContent::kImageSection ? sectionImage : itemImage);
+        m_items.push_back(widgetItem);
+    }
+    const auto& sectionSlots = m_content.Slots();
+    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
+        const int index = sectionSlots[static_cast<size_t>(slot)];
+        if (index == TreeContent::kNoItem)
+            break;
+        m_items[static_cast<size_t>(index)]->setExpanded(m_expandFlags[static_cast<size_t>(slot)] !=
+                                                         0);
+    }
+    m_rebuilding = false;
+
+    const TreeContent::Selection selection = SelectItemAtByte(m_rememberedOffset);
+    m_rememberedOffset = selection.byRange ? selection.first : -1;
+}
+
+TreeContent::Selection CPacketTree::SelectItemAtByte(int index) {
+    const TreeContent::Selection selection = m_content.SelectItemAtByte(index);
+    QTreeWidgetItem* target = nullptr;
+    if (selection.root) {
+        target = ItemAt(m_content.Slots()[TreeContent::kSlotRoot]);
+    } else if (selection.byRange) {
+        // The dump already shows these bytes: highlight, do not scroll.
+        m_scrollFlag = false;
+        target = ItemAt(selection.item);
+    }
+    if (target) {
+        if (currentItem() == target) {
+            // No change of selection follows; the flag is for that change only.
+            OnCurrentItemChanged(target);
+        } else {
+            setCurrentItem(target);
+        }
+    }
+    return selection;
+}
+
+void CPacketTree::OnCurrentItemChanged(QTreeWidgetItem* current) {
+    if (m_rebuilding)
+        return;
+    CPacketDump* dump = m_frame ? m_frame->DumpPane() : nullptr;
+    const TreeContent::Range* range = m_content.FindRange(IndexOf(current));
+    if (range) {
+        m_rememberedOffset = range->first;
+        if (dump) {
+            dump->HighlightBytes(range->first, range->length);
+            if (m_scrollFlag)
+                dump->ScrollToHighlight();
+        }
+        m_scrollFlag = true;
+    } else {
+        if (dump)
+            dump->HighlightBytes(0, 0);
+        m_rememberedOffset = -1;
+    }
+}
+
+void CPacketTree::OnExpansionChanged(QTreeWidgetItem* item, bool expanded) {
+    if (m_rebuilding)
+        return;
+    const int slot = m_content.SlotOf(IndexOf(item));
+    if (slot >= 0)
+        m_expandFlags[static_cast<size_t>(slot)] = expanded ? 1 : 0;
+}
+
+QTreeWidgetItem* CPacketTree::ItemAt(int index) const {
+    if (index < 0 || index >= static_cast<int>(m_items.size()))
+        return nullptr;
+    return m_items[static_cast<size_t>(index)];
+}
+
+int CPacketTree::IndexOf(const QTreeWidgetItem* item) const {
+    if (!item)
+        return -1;
+    bool ok = false;
+    const int index = item->data(0, Qt::UserRole).toInt(&ok);
+    return ok && ItemAt(index) == item ? index : -1;
+}
+
+void CPacketTree::mousePressEvent(QMouseEvent* event) {
+    // The right button neither selects nor does anything else; the context
+    // menu comes through its own event.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+QMenu* CPacketTree::CreateContextMenu() {
+    const bool capture = m_frame && m_frame->IsCaptureDocument();
+    const int state = m_frame ? m_frame->GetCaptureState() : kCaptureUnknown;
+    return BuildPaneMenu(capture, cmd::kPopupTree, this, [this, state](int id, CommandState& s) {
+        for (const Choice& choice : kFontChoices) {
+            if (choice.command == id) {
+                s.checked = choice.value == m_fontSize;
+                return true;
+            }
+        }
+        for (const Choice& choice : kLineChoices) {
+            if (choice.command == id) {
+                s.checked = choice.value == m_lineCount;
+                return true;
+            }
+        }
+        if (id == cmd::kTreeCaptureStart) {
+            s.enabled = state == kCaptureIdle;
+            return true;
+        }
+        if (id == cmd::kTreeCaptureStop) {
+            s.enabled = state == kCaptureCapturing;
+            return true;
+        }
+        return false;
+    });
+}
+
+void CPacketTree::contextMenuEvent(QContextMenuEvent* event) {
+    const int id = ExecPaneMenu(CreateContextMenu(), event->globalPos());
+    if (id >= 0)
+        OnCommand(id);
+}
+
+bool CPacketTree::OnCommand(int id) {
+    for (const Choice& choice : kFontChoices) {
+        if (choice.command == id) {
+            m_fontSize = choice.value;
+            ApplyTreeFont();
+            return true;
+        }
+    }
+    for (const Choice& choice : kLineChoices) {
+        if (choice.command == id) {
+            m_lineCount = choice.value;
+            RebuildTree();
+            return true;
+        }
+    }
+    if (id == cmd::kTreeCaptureStart && m_frame) {
+        m_frame->StartCaptureCommand();
+        return true;
+    }
+    if (id == cmd::kTreeCaptureStop && m_frame) {
+        m_frame->StopCapture();
+        return true;
+    }
+    return false;
 }
 
 }  // namespace kestrel

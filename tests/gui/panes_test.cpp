@@ -1,0 +1,784 @@
+// The three panes of a document window: rows from the store, deletion and
+// renumbering, fonts and menus, the tree and the dump linked both ways, and
+// the settings each pane keeps.
+#include <QAbstractItemModelTester>
+#include <QFont>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/capture_file.h"
+#include "core/packet.h"
+#include "core/text_helpers.h"
+#include "pane_host_fixture.h"
+#include "shell/command_ids.h"
+#include "shell/menu_builder.h"
+#include "shell/profile.h"
+
+using namespace kestrel;
+using kestrel::test::CPaneWindow;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const char* hex) {
+    std::vector<uint8_t> bytes;
+    std::string digits;
+    for (const char* p = hex; *p; ++p) {
+        if (std::isxdigit(static_cast<unsigned char>(*p)))
+            digits.push_back(*p);
+    }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+const char* const kEthernet = "00 11 22 33 44 55 66 77 88 99 aa bb";
+// IPv4 header with protocol `proto` (no checksum; the list does not check it).
+std::string Ipv4(const char* proto) {
+    return std::string("08 00 45 00 00 30 00 01 00 00 40 ") + proto +
+           " 00 00 0a 00 00 01 0a 00 00 02";
+}
+
+std::vector<uint8_t> IcmpEcho() {
+    return Bytes((std::string(kEthernet) + Ipv4("01") + " 08 00 f7 ff 00 01 00 01 41 42").c_str());
+}
+std::vector<uint8_t> Arp(const char* opcode) {
+    return Bytes((std::string(kEthernet) + " 08 06 00 01 08 00 06 04 " + opcode +
+                  " 66 77 88 99 aa bb c0 a8 00 01 00 00 00 00 00 00 c0 a8 00 02")
+                     .c_str());
+}
+std::vector<uint8_t> Udp(uint8_t tag) {
+    std::vector<uint8_t> frame =
+        Bytes((std::string(kEthernet) + Ipv4("11") + " 04 00 00 35 00 09 00 00").c_str());
+    frame.push_back(tag);
+    return frame;
+}
+std::vector<uint8_t> Tcp() {
+    return Bytes((std::string(kEthernet) + Ipv4("06") +
+                  " 04 00 00 50 00 00 00 01 00 00 00 00 50 12 20 00 00 00 00 00")
+                     .c_str());
+}
+std::vector<uint8_t> Ipv6() {
+    return Bytes((std::string(kEthernet) + " 86 dd 60 00 00 00 00 00 3a 40").c_str());
+}
+
+void Append(CPaneWindow& window, const std::vector<uint8_t>& bytes, uint32_t second = 0) {
+    const PacketHeader header{1700000000u + second, 5000, static_cast<uint32_t>(bytes.size()),
+                              static_cast<uint32_t>(bytes.size())};
+    window.list->AppendPacket(MakePacket(header, bytes.data()));
+}
+
+void Fill(CPaneWindow& window, int count) {
+    for (int i = 0; i < count; ++i) Append(window, Udp(static_cast<uint8_t>(i)), i);
+}
+
+QString Cell(const CPaneWindow& window, int row, int column) {
+    return window.list->model()->index(row, column).data().toString();
+}
+
+QAction* FindCommand(QMenu* menu, int id) {
+    for (QAction* action : menu->actions()) {
+        if (action->menu()) {
+            if (QAction* found = FindCommand(action->menu(), id))
+                return found;
+        } else if (CommandIdOf(action) == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+QStringList Texts(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* action : menu->actions()) {
+        if (!action->isSeparator())
+            texts.append(action->menu() ? action->menu()->title() : action->text());
+    }
+    return texts;
+}
+
+std::string CapturePath(const char* name) {
+    return std::string(KESTREL_CAPTURES_DIR) + "/" + name;
+}
+
+// Client point of the centre of character `index` of the dump text.
+QPoint CharPoint(const CPacketDump& dump, int index) {
+    const DumpLayout layout(dump.DumpText());
+    const int line = layout.LineOfChar(index);
+    const int column = index - layout.LineStart(line);
+    return QPoint(CPacketDump::kMargin + column * dump.CharWidth() + dump.CharWidth() / 2 -
+                      dump.horizontalScrollBar()->value(),
+                  CPacketDump::kMargin + line * dump.LineHeight() + dump.LineHeight() / 2 -
+                      dump.verticalScrollBar()->value());
+}
+
+}  // namespace
+
+class PanesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QSettings(kProfileOrganisation, kProfileApplication).clear(); }
+
+    void rowsArriveAtMost500PerTick() {
+        CPaneWindow window;
+        QAbstractItemModelTester tester(window.list->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowCount(), 0);
+        QVERIFY(window.list->IsRowTimerActive());  // an empty store keeps the timer
+        Fill(window, 1200);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowCount(), 500);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowCount(), 1000);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowCount(), 1200);
+        QCOMPARE(window.list->model()->rowCount(), 1200);
+        QCOMPARE(Cell(window, 1199, kColumnNumber), QStringLiteral("1200"));
+        // The timer drives the same ticks.
+        Fill(window, 3);
+        QTRY_COMPARE(window.list->RowCount(), 1203);
+    }
+
+    void rowTimerEndsAtTheStoreLimit() {
+        CPaneWindow window;
+        window.captureState = 1;
+        Fill(window, PacketStore::kCapacity);
+        while (window.list->RowCount() < PacketStore::kCapacity) window.list->ShowPendingRows();
+        QVERIFY(window.list->IsRowTimerActive());
+        window.list->ShowPendingRows();
+        QVERIFY(!window.list->IsRowTimerActive());
+
+        // The 30001st packet is released and arms the stop once.
+        QVERIFY(!window.list->IsCapacityTimerArmed());
+        Fill(window, 2);
+        QVERIFY(window.list->IsCapacityTimerArmed());
+        QCOMPARE(window.Document().Store().Count(), PacketStore::kCapacity);
+        QTRY_COMPARE_WITH_TIMEOUT(window.stops, 1, 5000);
+        Fill(window, 1);
+        QTest::qWait(50);
+        QVERIFY(!window.list->IsCapacityTimerActive());
+
+        // Deleting rows afterwards brings no store entry into the list.
+        window.list->selectRow(0);
+        window.list->DeleteSelectedPackets();
+        QCOMPARE(window.list->RowCount(), PacketStore::kCapacity - 1);
+        Append(window, Udp(1));
+        QCOMPARE(window.Document().Store().Count(), PacketStore::kCapacity);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowCount(), PacketStore::kCapacity - 1);
+        QCOMPARE(window.list->model()->rowCount(), PacketStore::kCapacity - 1);
+    }
+
+    void rowTextsAndColours() {
+        CPaneWindow window;
+        Append(window, IcmpEcho());
+        Append(window, Arp("00 01"));
+        Append(window, Arp("00 00"));
+        Append(window, Ipv6());
+        Append(window, Tcp());
+        window.list->ShowPendingRows();
+        QCOMPARE(Cell(window, 0, kColumnType), QStringLiteral("IP"));
+        QCOMPARE(Cell(window, 0, kColumnProtocol), QStringLiteral("ICMPｴｺｰ要求"));
+        QCOMPARE(Cell(window, 0, kColumnSourcePort), QString());
+        QCOMPARE(Cell(window, 0, kColumnSourceIp), QStringLiteral("10.0.0.1"));
+        QCOMPARE(window.list->RowColourOf(0), QColor(128, 128, 128));
+        QCOMPARE(Cell(window, 1, kColumnType), QStringLiteral("ARP(REQUEST)"));
+        QCOMPARE(Cell(window, 1, kColumnSourceIp), QStringLiteral("192.168.0.1"));
+        QCOMPARE(window.list->RowColourOf(1), QColor(255, 128, 128));
+        QCOMPARE(Cell(window, 2, kColumnType), QStringLiteral("ARP()"));
+        QCOMPARE(Cell(window, 3, kColumnType), QStringLiteral("34525"));
+        QCOMPARE(window.list->RowColourOf(3), QColor(255, 255, 255));
+        for (int column = kColumnProtocol; column < kColumnCount; ++column)
+            QCOMPARE(Cell(window, 3, column), QString());
+        QCOMPARE(Cell(window, 4, kColumnProtocol), QStringLiteral("TCP【 SYN 】【 ACK 】"));
+        QCOMPARE(Cell(window, 4, kColumnDestinationPort), QStringLiteral("80"));
+        QCOMPARE(window.list->RowColourOf(4), QColor(0, 128, 255));
+        // The view paints the row colour as the cell background.
+        QCOMPARE(window.list->model()->index(4, 3).data(Qt::BackgroundRole).value<QColor>(),
+                 QColor(0, 128, 255));
+
+        // Eleven columns with their widths; header clicks do not sort.
+        QCOMPARE(window.list->model()->columnCount(), kColumnCount);
+        const int widths[] = {40, 60, 100, 100, 50, 50, 150, 90, 90, 60, 60};
+        for (int column = 0; column < kColumnCount; ++column)
+            QCOMPARE(window.list->columnWidth(column), widths[column]);
+        QCOMPARE(window.list->model()->headerData(6, Qt::Horizontal).toString(),
+                 QStringLiteral("Protocol"));
+        QVERIFY(!window.list->horizontalHeader()->sectionsClickable());
+        QVERIFY(!window.list->isSortingEnabled());
+    }
+
+    void deletingRenumbersAndKeepsColours() {
+        CPaneWindow window;
+        Append(window, IcmpEcho(), 1);
+        Append(window, Arp("00 01"), 2);
+        Append(window, Tcp(), 3);
+        Append(window, Udp(4), 4);
+        Append(window, Ipv6(), 5);
+        QAbstractItemModelTester tester(window.list->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester treeTester(window.tree->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+        window.list->ShowPendingRows();
+        window.list->selectRow(0);
+        QVERIFY(!window.dump->DumpText().empty());
+
+        window.list->selectionModel()->clearSelection();
+        window.list->selectionModel()->select(
+            QItemSelection(window.list->model()->index(1, 0), window.list->model()->index(2, 0)),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        window.list->OnCommand(cmd::kListDelete);
+        QCOMPARE(window.prompter.questions.last(),
+                 QStringLiteral("2 ﾊﾟｹｯﾄを削除します。よろしいですか？"));
+        QCOMPARE(window.list->RowCount(), 3);
+        QCOMPARE(window.Document().Store().Count(), 3);
+        QCOMPARE(Cell(window, 0, kColumnNumber), QStringLiteral("1"));
+        QCOMPARE(Cell(window, 1, kColumnNumber), QStringLiteral("2"));
+        QCOMPARE(Cell(window, 2, kColumnNumber), QStringLiteral("3"));
+        QCOMPARE(Cell(window, 1, kColumnType), QStringLiteral("IP"));
+        QCOMPARE(Cell(window, 1, kColumnProtocol), QStringLiteral("UDP"));
+        QCOMPARE(Cell(window, 2, kColumnType), QStringLiteral("34525"));
+        QCOMPARE(window.Document().Store().At(1)->header->tv_sec, 1700000004u);
+        QCOMPARE(window.list->RowColourOf(0), QColor(128, 128, 128));
+        QCOMPARE(window.list->RowColourOf(1), QColor(128, 255, 128));
+        QCOMPARE(window.list->RowColourOf(2), QColor(255, 255, 255));
+        // The tree and the dump let go of the packets.
+        QVERIFY(window.dump->DumpText().empty());
+        QCOMPARE(window.tree->topLevelItemCount(), 0);
+        QVERIFY(window.tree->CurrentPacket() == nullptr);
+        window.tree->OnCommand(cmd::kTreeLine16);  // rebuilds nothing from a released packet
+        QCOMPARE(window.tree->topLevelItemCount(), 0);
+
+        // The Delete key asks the same; "No" keeps everything.
+        window.prompter.answer = false;
+        window.list->selectRow(0);
+        QTest::keyClick(window.list, Qt::Key_Delete);
+        QCOMPARE(window.prompter.questions.last(),
+                 QStringLiteral("1 ﾊﾟｹｯﾄを削除します。よろしいですか？"));
+        QCOMPARE(window.list->RowCount(), 3);
+    }
+
+    void deleteWithNothingSelectedAsksWithZero() {
+        CPaneWindow window;
+        Fill(window, 3);
+        window.list->ShowPendingRows();
+        window.list->selectRow(1);
+        const std::string shown = window.dump->DumpText();
+        const int treeItems = window.tree->topLevelItemCount();
+        QVERIFY(treeItems > 0);
+        window.list->selectionModel()->clearSelection();
+        window.list->DeleteSelectedPackets();
+        QCOMPARE(window.prompter.questions,
+                 QStringList{QStringLiteral("0 ﾊﾟｹｯﾄを削除します。よろしいですか？")});
+        QCOMPARE(window.list->RowCount(), 3);
+        QCOMPARE(window.Document().Store().Count(), 3);
+        QCOMPARE(window.dump->DumpText(), shown);
+        QCOMPARE(window.tree->topLevelItemCount(), treeItems);
+    }
+
+    void twoSelectedRowsKeepTreeAndDump() {
+        CPaneWindow window;
+        Fill(window, 4);
+        window.list->ShowPendingRows();
+        window.list->selectRow(2);
+        const std::string shown = window.dump->DumpText();
+        const QString root = window.tree->topLevelItem(0)->text(0);
+        QVERIFY(root.startsWith(QStringLiteral("【 No.3 】【 2023/11/14 22:13:22.5 】")));
+        window.list->selectionModel()->select(
+            window.list->model()->index(0, 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(window.list->selectionModel()->selectedRows().size(), 2);
+        QCOMPARE(window.dump->DumpText(), shown);
+        QCOMPARE(window.tree->topLevelItem(0)->text(0), root);
+        // Select all (the command and Ctrl+A) selects every row.
+        window.list->OnCommand(cmd::kListSelectAll);
+        QCOMPARE(window.list->selectionModel()->selectedRows().size(), 4);
+        window.list->clearSelection();
+        QTest::keyClick(window.list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(window.list->selectionModel()->selectedRows().size(), 4);
+    }
+
+    void fontSizesSetTheRowHeightAndKeepTheTopRow() {
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Fill(window, 400);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->RowHeight(), 15);
+        window.list->scrollTo(window.list->model()->index(120, 0),
+                              QAbstractItemView::PositionAtTop);
+        QCOMPARE(window.list->rowAt(0), 120);
+        window.list->OnCommand(cmd::kListFontSmallest);
+        QCOMPARE(window.list->FontHeight(), -9);
+        QCOMPARE(window.list->RowHeight(), 9);
+        QCOMPARE(window.list->rowHeight(5), 9);
+        QCOMPARE(window.list->font().pixelSize(), 9);
+        QCOMPARE(window.list->rowAt(0), 120);
+        window.list->OnCommand(cmd::kListFontLargest);
+        QCOMPARE(window.list->rowHeight(0), 21);
+        QCOMPARE(window.list->rowAt(0), 120);
+
+        // Auto scroll keeps the newest row in view; off, the view stays.
+        Fill(window, 10);
+        window.list->ShowPendingRows();
+        QVERIFY(window.list->rowAt(window.list->viewport()->height() - 1) >= 405 ||
+                window.list->rowAt(window.list->viewport()->height() - 1) == -1);
+        window.list->OnCommand(cmd::kListAutoScroll);
+        QVERIFY(!window.list->AutoScroll());
+        window.list->scrollToTop();
+        Fill(window, 10);
+        window.list->ShowPendingRows();
+        QCOMPARE(window.list->rowAt(0), 0);
+    }
+
+    void contextMenus() {
+        {
+            CPaneWindow window(false);
+            std::unique_ptr<QMenu> menu(window.list->CreateContextMenu());
+            QCOMPARE(Texts(menu.get()), (QStringList{"文字のサイズ(&T)", "抽出(&E)", "削除(&D)",
+                                                     "全て選択(&A)\tCtrl+A"}));
+            QVERIFY(FindCommand(menu.get(), cmd::kListFontMedium)->isChecked());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListFontSmall)->isChecked());
+            QVERIFY(FindCommand(menu.get(), cmd::kListDelete)->isEnabled());
+            std::unique_ptr<QMenu> tree(window.tree->CreateContextMenu());
+            QCOMPARE(Texts(tree.get()), (QStringList{"文字のサイズ(&T)", "ﾃﾞｰﾀ1行文字数(&C)"}));
+            QVERIFY(FindCommand(tree.get(), cmd::kTreeFontMedium)->isChecked());
+            QVERIFY(FindCommand(tree.get(), cmd::kTreeLine32)->isChecked());
+            std::unique_ptr<QMenu> dump(window.dump->CreateContextMenu());
+            QCOMPARE(Texts(dump.get()), (QStringList{"文字のサイズ(&T)"}));
+            QVERIFY(FindCommand(dump.get(), cmd::kDumpFontMedium)->isChecked());
+        }
+        {
+            // A capture document with no adapter: start, stop and auto scroll greyed.
+            CPaneWindow window(true);
+            window.captureState = -1;
+            std::unique_ptr<QMenu> menu(window.list->CreateContextMenu());
+            QCOMPARE(Texts(menu.get()),
+                     (QStringList{"キャプチャー開始(&S)", "キャプチャー停止(&E)",
+                                  "文字のサイズ(&T)", "オートスクロール(&A)", "抽出(&E)",
+                                  "削除(&D)", "全て選択(&A)\tCtrl+A"}));
+            QVERIFY(!FindCommand(menu.get(), cmd::kListCaptureStart)->isEnabled());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListCaptureStop)->isEnabled());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListAutoScroll)->isEnabled());
+            QVERIFY(FindCommand(menu.get(), cmd::kListAutoScroll)->isChecked());
+            QVERIFY(FindCommand(menu.get(), cmd::kListExtract)->isEnabled());
+            std::unique_ptr<QMenu> tree(window.tree->CreateContextMenu());
+            QVERIFY(!FindCommand(tree.get(), cmd::kTreeCaptureStart)->isEnabled());
+            QVERIFY(!FindCommand(tree.get(), cmd::kTreeCaptureStop)->isEnabled());
+            std::unique_ptr<QMenu> dump(window.dump->CreateContextMenu());
+            QCOMPARE(Texts(dump.get()), (QStringList{"キャプチャー開始(&S)", "キャプチャー停止(&E)",
+                                                     "文字のサイズ(&T)"}));
+            QVERIFY(!FindCommand(dump.get(), cmd::kDumpCaptureStart)->isEnabled());
+
+            window.captureState = 0;
+            menu.reset(window.list->CreateContextMenu());
+            QVERIFY(FindCommand(menu.get(), cmd::kListCaptureStart)->isEnabled());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListCaptureStop)->isEnabled());
+            QVERIFY(FindCommand(menu.get(), cmd::kListAutoScroll)->isEnabled());
+            dump.reset(window.dump->CreateContextMenu());
+            QVERIFY(FindCommand(dump.get(), cmd::kDumpCaptureStart)->isEnabled());
+            QVERIFY(!FindCommand(dump.get(), cmd::kDumpCaptureStop)->isEnabled());
+
+            window.captureState = 1;
+            window.list->OnCommand(cmd::kListAutoScroll);
+            window.list->OnCommand(cmd::kListFontSmall);
+            menu.reset(window.list->CreateContextMenu());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListCaptureStart)->isEnabled());
+            QVERIFY(FindCommand(menu.get(), cmd::kListCaptureStop)->isEnabled());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListAutoScroll)->isChecked());
+            QVERIFY(FindCommand(menu.get(), cmd::kListFontSmall)->isChecked());
+            QVERIFY(!FindCommand(menu.get(), cmd::kListFontMedium)->isChecked());
+            tree.reset(window.tree->CreateContextMenu());
+            QVERIFY(!FindCommand(tree.get(), cmd::kTreeCaptureStart)->isEnabled());
+            QVERIFY(FindCommand(tree.get(), cmd::kTreeCaptureStop)->isEnabled());
+
+            window.list->OnCommand(cmd::kListCaptureStart);
+            window.tree->OnCommand(cmd::kTreeCaptureStop);
+            window.dump->OnCommand(cmd::kDumpCaptureStart);
+            QCOMPARE(window.starts, 2);
+            QCOMPARE(window.stops, 1);
+        }
+    }
+
+    void dumpLayout() {
+        // One byte: offset, two spaces, the byte and a space, 45 padding
+        // spaces, one space, one character, CR LF.
+        const uint8_t one[] = {0x41};
+        const DumpLayout small(FormatHexDump(one));
+        QCOMPARE(small.LineCount(), 1);
+        QCOMPARE(small.LineLength(0), 58);
+        QCOMPARE(small.ByteAtChar(6), 0);
+        QCOMPARE(small.ByteAtChar(55), 0);
+        QCOMPARE(small.ByteAtChar(12), 2);  // hex padding: beyond the frame
+        QCOMPARE(small.ByteAtChar(57), 2);  // CR LF of the short line
+        QCOMPARE(small.ByteAtChar(3), -1);
+
+        std::vector<uint8_t> bytes(40);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+        const DumpLayout layout(FormatHexDump(bytes));
+        QCOMPARE(layout.LineCount(), 3);
+        QCOMPARE(layout.LineStart(1), 73);
+        QCOMPARE(layout.ByteAtChar(73 + 5), -1);
+        QCOMPARE(layout.ByteAtChar(73 + 7), 16);
+        QCOMPARE(layout.ByteAtChar(73 + 8), 17);  // the space left of a pair: byte to its right
+        QCOMPARE(layout.ByteAtChar(73 + 52), 31);
+        QCOMPARE(layout.ByteAtChar(73 + 53), -1);
+        QCOMPARE(layout.ByteAtChar(73 + 54), -1);
+        QCOMPARE(layout.ByteAtChar(73 + 70), 31);
+        QCOMPARE(layout.ByteAtChar(73 + 71), -1);  // CR LF of a full line
+        // A range over a line end: two ranges per line touched.
+        const std::vector<DumpCharRange> ranges = layout.HighlightRanges(10, 10);
+        QCOMPARE(ranges.size(), size_t(4));
+        QCOMPARE(ranges[0], (DumpCharRange{36, 52}));
+        QCOMPARE(ranges[1], (DumpCharRange{65, 70}));
+        QCOMPARE(ranges[2], (DumpCharRange{79, 89}));
+        QCOMPARE(ranges[3], (DumpCharRange{128, 131}));
+        QVERIFY(layout.HighlightRanges(3, 0).empty());
+        // Bytes past the end of a short last line: the hex padding is there
+        // to cover, the characters are not; lines past the text are left out.
+        const std::vector<DumpCharRange> tail = layout.HighlightRanges(36, 40);
+        QCOMPARE(tail.size(), size_t(2));
+        QCOMPARE(tail[0], (DumpCharRange{146 + 6 + 12, 146 + 52}));
+        QCOMPARE(tail[1], (DumpCharRange{146 + 55 + 4, 146 + 55 + 7}));
+
+        // Past 64 KiB the offsets take five digits and the lines grow.
+        std::vector<uint8_t> large(0x10000 + 20, 0x41);
+        const DumpLayout wide(FormatHexDump(large));
+        const int line = 0x1000;
+        QCOMPARE(wide.LineStart(line - 1), (line - 1) * 73);
+        QCOMPARE(wide.LineLength(line), 74);
+        QCOMPARE(wide.ByteAtChar(wide.LineStart(line) + 7), 0x10000);
+        QCOMPARE(wide.ByteAtChar(wide.LineStart(line) + 56), 0x10000);
+        const std::vector<DumpCharRange> far = wide.HighlightRanges(0x10001, 2);
+        QCOMPARE(far[0].first, wide.LineStart(line) + 10);
+        QCOMPARE(wide.Text().substr(static_cast<size_t>(far[1].first), 2), std::string("AA"));
+    }
+
+    void dumpHighlightsScrollAndClicks() {
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        std::vector<uint8_t> bytes(1500);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+        const PacketHeader header{1, 0, 1500, 1500};
+        window.list->AppendPacket(MakePacket(header, bytes.data()));
+        window.list->ShowPendingRows();
+        window.list->selectRow(0);
+        CPacketDump& dump = *window.dump;
+        QCOMPARE(dump.DumpText(), FormatHexDump(bytes));
+
+        dump.HighlightBytes(600, 20);
+        QCOMPARE(dump.Highlights().size(), size_t(4));
+        const DumpHighlight& first = dump.Highlights().at(std::to_string(37 * 73 + 6 + 24));
+        QCOMPARE(first.last, 37 * 73 + 6 + 24 + 3 * 8 - 2);
+        QCOMPARE(first.backColour, QColor(0, 0, 128));
+        QCOMPARE(first.textColour, QColor(255, 255, 255));
+        dump.ScrollToHighlight();
+        const int value = dump.verticalScrollBar()->value();
+        QVERIFY(value > 0);
+        // Centred: the highlight's middle is in the middle of the view.
+        const QRect rect = dump.HighlightRect(first);
+        QVERIFY(std::abs(rect.top() - value - dump.viewport()->height() / 2) <=
+                dump.LineHeight() * 2);
+        // The painted pixels under the highlight are navy.
+        const QImage image = dump.viewport()->grab().toImage();
+        const QPoint inside =
+            rect.topLeft() - QPoint(dump.horizontalScrollBar()->value(), value) + QPoint(1, 1);
+        QCOMPARE(image.pixelColor(inside * image.devicePixelRatio()), QColor(0, 0, 128));
+
+        // A selection the user makes in the tree scrolls the dump to it; one
+        // made for a click in the dump does not.
+        dump.verticalScrollBar()->setValue(0);
+        CPacketTree& tree = *window.tree;
+        const TreeContent::Selection late = tree.Content().SelectItemAtByte(1450);
+        QVERIFY(late.byRange);
+        tree.setCurrentItem(tree.ItemAt(late.item));
+        QVERIFY(dump.verticalScrollBar()->value() > 0);
+        dump.verticalScrollBar()->setValue(0);
+        tree.SelectItemAtByte(1300);
+        QVERIFY(!dump.Highlights().empty());
+        QCOMPARE(dump.verticalScrollBar()->value(), 0);
+        QVERIFY(tree.ScrollFlag());
+
+        dump.HighlightBytes(0, 0);
+        QVERIFY(dump.Highlights().empty());
+        dump.ScrollToHighlight();
+        QCOMPARE(dump.verticalScrollBar()->value(), 0);
+        QCOMPARE(dump.horizontalScrollBar()->value(), 0);
+
+        // A click below the last line or right of a line selects nothing.
+        QCOMPARE(dump.HitTestChar(QPoint(dump.CharWidth() * 80, 5)), -1);
+        QCOMPARE(dump.HitTestChar(CharPoint(dump, 74)), 74);
+
+        window.list->OnCommand(cmd::kListDelete);
+        QVERIFY(dump.DumpText().empty());
+        QCOMPARE(dump.ContentSize(), QSize(4, 4));
+        QCOMPARE(dump.HitTestChar(QPoint(10, 10)), -1);
+    }
+
+    void treeAndDumpLinkedOnARealTcpPacket() {
+        const std::string path = CapturePath("ssh.pcap");
+        if (!QFile::exists(QString::fromStdString(path)))
+            QSKIP("capture files not found");
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(LoadCaptureFile(path, window.Document().Store()).ok);
+        window.list->ShowPendingRows();
+        int row = -1;
+        for (int i = 0; i < window.list->RowCount() && row < 0; ++i) {
+            if (Cell(window, i, kColumnProtocol).startsWith(QStringLiteral("TCP")) &&
+                window.Document().Store().At(i)->header->caplen > 100) {
+                row = i;
+            }
+        }
+        QVERIFY(row >= 0);
+        window.list->selectRow(row);
+        CPacketTree& tree = *window.tree;
+        CPacketDump& dump = *window.dump;
+        const Packet* packet = window.Document().Store().At(row);
+        QCOMPARE(tree.CurrentPacket(), packet);
+        QVERIFY(
+            tree.topLevelItem(0)->text(0).startsWith(QStringLiteral("【 No.%1 】").arg(row + 1)));
+        QCOMPARE(tree.topLevelItem(0)->text(0).right(10),
+                 QStringLiteral("【 %1 ﾊﾞｲﾄ 】").arg(packet->header->caplen).right(10));
+
+        // Selecting an item highlights its bytes in the dump, both areas.
+        const TreeContent& content = tree.Content();
+        const TreeContent::Range* range = nullptr;
+        for (const TreeContent::Range& r : content.Ranges()) {
+            if (r.first <= 40 && 40 < r.first + r.length && (!range || r.length < range->length)) {
+                range = &r;
+            }
+        }
+        QVERIFY(range);
+        tree.setCurrentItem(tree.ItemAt(range->item));
+        QCOMPARE(tree.RememberedOffset(), range->first);
+        const DumpLayout layout(dump.DumpText());
+        std::map<std::string, bool> expected;
+        for (const DumpCharRange& r : layout.HighlightRanges(range->first, range->length))
+            expected[std::to_string(r.first)] = true;
+        QCOMPARE(dump.Highlights().size(), expected.size());
+        for (const auto& [key, highlight] : dump.Highlights()) QVERIFY(expected.count(key));
+
+        // A click on a byte selects the narrowest item that covers it,
+        // highlighting without scrolling.
+        tree.setCurrentItem(tree.topLevelItem(0));
+        QVERIFY(dump.Highlights().empty());
+        const int byte = 70;
+        const int hexIndex = layout.LineStart(byte / 16) + 6 + 3 * (byte % 16);
+        QCOMPARE(dump.ByteAtChar(hexIndex), byte);
+        dump.verticalScrollBar()->setValue(0);
+        QTest::mouseClick(dump.viewport(), Qt::LeftButton, {}, CharPoint(dump, hexIndex));
+        const TreeContent::Selection expectedSelection = content.SelectItemAtByte(byte);
+        QVERIFY(expectedSelection.byRange);
+        QCOMPARE(tree.currentItem(), tree.ItemAt(expectedSelection.item));
+        QCOMPARE(tree.RememberedOffset(), expectedSelection.first);
+        QVERIFY(!dump.Highlights().empty());
+        QCOMPARE(dump.verticalScrollBar()->value(), 0);
+        QVERIFY(tree.ScrollFlag());
+
+        // The offset column selects the root: no highlight, offset -1.
+        QTest::mouseClick(dump.viewport(), Qt::LeftButton, {},
+                          CharPoint(dump, layout.LineStart(1) + 1));
+        QCOMPARE(tree.currentItem(), tree.topLevelItem(0));
+        QVERIFY(dump.Highlights().empty());
+        QCOMPARE(tree.RememberedOffset(), -1);
+
+        // The right button neither selects nor changes anything.
+        QTreeWidgetItem* section = tree.topLevelItem(0)->child(0);
+        QTest::mouseClick(tree.viewport(), Qt::RightButton, {},
+                          tree.visualItemRect(section).center());
+        QCOMPARE(tree.currentItem(), tree.topLevelItem(0));
+
+        // Data lines follow the line count; the remembered item comes back.
+        tree.setCurrentItem(tree.ItemAt(expectedSelection.item));
+        tree.OnCommand(cmd::kTreeLine16);
+        QCOMPARE(tree.LineCount(), 16);
+        for (const TreeContent::Range& r : tree.Content().Ranges()) {
+            if (tree.Content().Items()[static_cast<size_t>(r.item)].image ==
+                TreeContent::kImageItem) {
+                QVERIFY(r.length <= 16);
+            }
+        }
+        QVERIFY(tree.currentItem() != nullptr);
+        QCOMPARE(tree.RememberedOffset(),
+                 tree.Content().FindRange(tree.IndexOf(tree.currentItem()))->first);
+        // A font size change keeps the items.
+        const int items = static_cast<int>(tree.Content().Items().size());
+        tree.OnCommand(cmd::kTreeFontSmallest);
+        QCOMPARE(tree.font().pointSizeF(), 9.0);
+        QCOMPARE(static_cast<int>(tree.Content().Items().size()), items);
+        QCOMPARE(tree.topLevelItem(0)->childCount() > 0, true);
+    }
+
+    // Pictures of a document window for people to look at, when asked for.
+    void screenshots() {
+        const char* shots = std::getenv("KESTREL_SHOTS_DIR");
+        if (!shots)
+            QSKIP("KESTREL_SHOTS_DIR not set");
+        const std::string ssh = CapturePath("ssh.pcap");
+        const std::string mixed = CapturePath("mptcp-fclose.pcap");
+        if (!QFile::exists(QString::fromStdString(ssh)))
+            QSKIP("capture files not found");
+        {
+            CPaneWindow window(true);
+            window.setWindowTitle(QStringLiteral("ssh.pcap"));
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(LoadCaptureFile(ssh, window.Document().Store()).ok);
+            window.list->ShowPendingRows();
+            window.list->selectRow(3);
+            // The TCP checksum is at bytes 50-51 of a frame without IP options.
+            const TreeContent::Selection at = window.tree->Content().SelectItemAtByte(50);
+            window.tree->setCurrentItem(window.tree->ItemAt(at.item));
+            QCoreApplication::processEvents();
+            QVERIFY(window.grab().save(QString::fromUtf8(shots) + "/panes-ssh-tcp.png"));
+        }
+        {
+            CPaneWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(LoadCaptureFile(mixed, window.Document().Store()).ok);
+            Append(window, IcmpEcho());
+            Append(window, Arp("00 00"));
+            Append(window, Ipv6());
+            window.list->ShowPendingRows();
+            window.list->OnCommand(cmd::kListFontSmall);
+            window.list->selectRow(1);
+            window.dump->OnCommand(cmd::kDumpFontSmall);
+            QCoreApplication::processEvents();
+            QVERIFY(window.grab().save(QString::fromUtf8(shots) + "/panes-colours.png"));
+        }
+    }
+
+    void dataLinesAndExpansionFlags() {
+        CPaneWindow window;
+        std::vector<uint8_t> bytes(40);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x41 + i);
+        bytes[3] = 0x20;
+        bytes[4] = 0x8A;
+        const PacketHeader header{1, 5000, 40, 40};
+        window.list->AppendPacket(MakePacket(header, bytes.data()));
+        window.list->ShowPendingRows();
+        window.tree->OnCommand(cmd::kTreeLine16);
+        window.list->selectRow(0);
+        CPacketTree& tree = *window.tree;
+        QTreeWidgetItem* root = tree.topLevelItem(0);
+        QCOMPARE(root->text(0),
+                 QStringLiteral("【 No.1 】【 1970/01/01 00:00:01.5 】【 40 ﾊﾞｲﾄ 】"));
+        QTreeWidgetItem* data = root->child(root->childCount() - 1);
+        QCOMPARE(data->childCount(), 3);
+        QCOMPARE(data->child(0)->text(0), QStringLiteral("ABC..FGHIJKLMNOP"));
+        QCOMPARE(data->child(2)->text(0).size(), 8);
+        const TreeContent::Range* last = tree.Content().FindRange(tree.IndexOf(data->child(2)));
+        QCOMPARE(last->first, 32);
+        QCOMPARE(last->length, 8);
+        QVERIFY(!root->icon(0).isNull());
+        // Remembered offset 0 selects the narrowest item holding byte 0.
+        QCOMPARE(tree.currentItem(), data->child(0));
+        QCOMPARE(window.dump->Highlights().size(), size_t(2));
+
+        // Collapsing a section stores its slot's flag; the next packet opens so.
+        const int slot = tree.Content().SlotOf(tree.IndexOf(data));
+        QVERIFY(slot > 0);
+        data->setExpanded(false);
+        QCOMPARE(tree.ExpandFlag(slot), 0);
+        window.list->selectRow(0);
+        tree.RebuildTree();
+        QVERIFY(!tree.topLevelItem(0)->child(0)->isExpanded());
+        QVERIFY(tree.topLevelItem(0)->isExpanded());
+    }
+
+    void settingsAreWrittenOnDestroyAndReadByTheNextWindow() {
+        {
+            CPaneWindow window;
+            QCOMPARE(window.list->FontHeight(), -15);
+            QCOMPARE(window.tree->FontSize(), 120);
+            QCOMPARE(window.dump->FontSize(), 110);
+            window.list->OnCommand(cmd::kListFontLarge);
+            window.list->OnCommand(cmd::kListAutoScroll);
+            window.tree->OnCommand(cmd::kTreeFontLargest);
+            window.tree->OnCommand(cmd::kTreeLine64);
+            window.dump->OnCommand(cmd::kDumpFontSmallest);
+            QCOMPARE(window.dump->DumpFont().pointSizeF(), 7.0);
+            QCOMPARE(window.dump->DumpFont().family(), QStringLiteral("ＭＳ ゴシック"));
+            // Served by the monospace Japanese font it is substituted with.
+            QCOMPARE(QFontInfo(window.dump->DumpFont()).family(), QStringLiteral("IPAGothic"));
+            QVERIFY(QFontInfo(window.tree->TreeFont()).family().startsWith("IPA"));
+            const QFontMetrics metrics(window.dump->DumpFont());
+            QCOMPARE(metrics.horizontalAdvance(QLatin1Char('W')),
+                     metrics.horizontalAdvance(QLatin1Char('.')));
+            Fill(window, 1);
+            window.list->ShowPendingRows();
+            window.list->selectRow(0);
+            window.tree->topLevelItem(0)->child(0)->setExpanded(false);
+            window.dump->OnCommand(cmd::kDumpFontLargest);
+        }
+        QCOMPARE(GetProfileInt("LIST_FONT_SIZE", 0), -18);
+        QCOMPARE(GetProfileInt("LIST_AUTO_SCROLL", 5), 0);
+        QCOMPARE(GetProfileInt("TREE_FONT_SIZE", 0), 180);
+        QCOMPARE(GetProfileInt("TREE_LINE_COUNT", 0), 64);
+        QCOMPARE(GetProfileInt("TREE_ITEM_SELECT", -7), 0);
+        QCOMPARE(GetProfileInt("TREE_EXPAND_00", 5), 1);
+        QCOMPARE(GetProfileInt("TREE_EXPAND_01", 5), 0);
+        QCOMPARE(GetProfileInt("TREE_EXPAND_19", 5), 1);
+        QCOMPARE(GetProfileInt("DUMP_FONT_SIZE", 0), 150);
+
+        WriteProfileInt("DUMP_FONT_SIZE", 100);  // not one of the five: used, nothing checked
+        WriteProfileInt("LIST_FONT_SIZE", -10);
+        CPaneWindow next;
+        QCOMPARE(next.list->FontHeight(), -10);
+        QCOMPARE(next.list->RowHeight(), 10);
+        QVERIFY(!next.list->AutoScroll());
+        QCOMPARE(next.tree->FontSize(), 180);
+        QCOMPARE(next.tree->LineCount(), 64);
+        QCOMPARE(next.tree->ExpandFlag(1), 0);
+        QCOMPARE(next.dump->FontSize(), 100);
+        std::unique_ptr<QMenu> menu(next.dump->CreateContextMenu());
+        for (int id = cmd::kDumpFontLargest; id <= cmd::kDumpFontSmallest; ++id)
+            QVERIFY(!FindCommand(menu.get(), id)->isChecked());
+        menu.reset(next.list->CreateContextMenu());
+        for (int id = cmd::kListFontLargest; id <= cmd::kListFontSmallest; ++id)
+            QVERIFY(!FindCommand(menu.get(), id)->isChecked());
+    }
+
+    void sinkOnAnotherThreadFillsTheList() {
+        CPaneWindow window;
+        window.captureState = 1;
+        std::thread worker([&window] {
+            const std::vector<uint8_t> bytes = Tcp();
+            const PacketHeader header{1, 0, static_cast<uint32_t>(bytes.size()),
+                                      static_cast<uint32_t>(bytes.size())};
+            for (int i = 0; i < 1500; ++i)
+                CPacketList::PacketSink(window.list, MakePacket(header, bytes.data()));
+        });
+        worker.join();
+        QTRY_COMPARE_WITH_TIMEOUT(window.list->RowCount(), 1500, 10000);
+        QCOMPARE(Cell(window, 1499, kColumnNumber), QStringLiteral("1500"));
+        QCOMPARE(window.stops, 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    setenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit().constData(), 1);
+    QApplication application(argc, argv);
+    QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    PanesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "panes_test.moc"
