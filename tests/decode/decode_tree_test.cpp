@@ -14,7 +14,8 @@ using test::IpFrame;
 constexpr uint8_t kUdp = 17;
 
 std::vector<uint8_t> UdpFrame(size_t dataBytes, size_t padding = 0) {
-    std::vector<uint8_t> udp = {0x00, 0x35, 0x00, 0x35, 0, static_cast<uint8_t>(8 + dataBytes), 0, 0};
+    std::vector<uint8_t> udp = {0x00, 0x35, 0x00, 0x35, 0, static_cast<uint8_t>(8 + dataBytes),
+                                0,    0};
     for (size_t i = 0; i < dataBytes; ++i) udp.push_back(static_cast<uint8_t>(i % 2 ? 0x20 : 'A'));
     return IpFrame(kUdp, udp, {}, 0, 0, padding);
 }

@@ -17,9 +17,10 @@ constexpr uint8_t kUdp = 17, kTcp = 6, kIcmp = 1, kIgmp = 2;
 TEST(DecodeEthernetArp, TypesAndArpRequest) {
     DecodeTree tree;
     // Broadcast ARP request padded to 60 bytes.
-    std::vector<uint8_t> arp = Hex("ff ff ff ff ff ff 66 77 88 99 aa bb 08 06"
-                                   "00 01 08 00 06 04 00 01 66 77 88 99 aa bb 0a 00 00 01"
-                                   "00 00 00 00 00 00 0a 00 00 02");
+    std::vector<uint8_t> arp =
+        Hex("ff ff ff ff ff ff 66 77 88 99 aa bb 08 06"
+            "00 01 08 00 06 04 00 01 66 77 88 99 aa bb 0a 00 00 01"
+            "00 00 00 00 00 00 0a 00 00 02");
     arp.resize(60, 0);
     auto lines = Decode(tree, arp);
     EXPECT_TRUE(Has(lines, "    【 宛て先MACｱﾄﾞﾚｽ 】【 FF-FF-FF-FF-FF-FF 】\t0 6"));
@@ -63,7 +64,8 @@ TEST(DecodeIpHeader, TosFlagsProtocolAndChecksum) {
     EXPECT_TRUE(Has(lines, "    【 ﾌﾗｸﾞﾒﾝﾄｵﾌｾｯﾄ 】【 0 】\t20 2"));
     EXPECT_TRUE(Has(lines, "    【 ﾌﾟﾛﾄｺﾙ 】【 89 (OSPFIGP) 】\t23 1"));
     EXPECT_EQ(CountPrefix(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】"), 1u);
-    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find("(OK) 】\t24 2"), std::string::npos) << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
+    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find("(OK) 】\t24 2"), std::string::npos)
+        << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
     EXPECT_TRUE(Has(lines, "    【 IPｵﾌﾟｼｮﾝなし 】\t34 0"));
     // No transport section for protocol 89: its payload is Ethernet data in slot 3.
     EXPECT_TRUE(Has(lines, "  【 Ethernetﾃﾞｰﾀ 】\t34 4"));
@@ -84,7 +86,8 @@ TEST(DecodeIpHeader, TosFlagsProtocolAndChecksum) {
     bad[24] ^= 0x01;
     lines = Decode(tree, bad);
     EXPECT_EQ(CountPrefix(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】"), 1u);
-    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find(" (NG) 】\t24 2"), std::string::npos) << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
+    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find(" (NG) 】\t24 2"), std::string::npos)
+        << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
     EXPECT_TRUE(Has(lines, "  【 UDPﾍｯﾀﾞ 】\t34 8"));
 
     // Protocol 255 names "Reserved"; a header cut inside the checksum's
@@ -93,14 +96,16 @@ TEST(DecodeIpHeader, TosFlagsProtocolAndChecksum) {
     cut.resize(40);
     lines = Decode(tree, cut);
     EXPECT_TRUE(Has(lines, "    【 ﾌﾟﾛﾄｺﾙ 】【 255 (Reserved) 】\t23 1"));
-    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find(" (未検証) 】\t24 2"), std::string::npos) << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
+    EXPECT_NE(test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】").find(" (未検証) 】\t24 2"),
+              std::string::npos)
+        << test::Find(lines, "    【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】");
 }
 
 TEST(DecodeIpHeader, OptionWalks) {
     DecodeTree tree;
     // NOP, NOP, router alert, end of list: the walk stops at the end of list.
-    auto lines = Decode(tree, IpFrame(kIgmp, Hex("11 64 00 00 e0 00 00 01"),
-                                      Hex("01 01 94 04 00 00 00 00")));
+    auto lines = Decode(
+        tree, IpFrame(kIgmp, Hex("11 64 00 00 e0 00 00 01"), Hex("01 01 94 04 00 00 00 00")));
     EXPECT_EQ(CountPrefix(lines, "    【 IPｵﾌﾟｼｮﾝ 】"), 4u);
     EXPECT_TRUE(Has(lines, "    【 IPｵﾌﾟｼｮﾝ 】\t34 8"));
     EXPECT_TRUE(Has(lines, "    【 IPｵﾌﾟｼｮﾝ 】\t35 8"));
@@ -153,8 +158,8 @@ TEST(DecodeTcp, HeaderAndOptions) {
     EXPECT_TRUE(Has(lines, "    【 ｼｰｹﾝｽ番号 】【 4294967295 】\t38 4"));
     EXPECT_TRUE(Has(lines, "    【 ﾃﾞｰﾀｵﾌｾｯﾄ 】【 32 ﾊﾞｲﾄ 】\t46 1"));
     EXPECT_TRUE(Has(lines, "    【 予約 】【 0 】\t46 2"));
-    EXPECT_TRUE(Has(lines,
-                    "    【 ﾌﾗｸﾞ 】【 18 [URG 0] [ACK 1] [PSH 0] [RST 0] [SYN 1] [FIN 0] 】\t47 1"));
+    EXPECT_TRUE(
+        Has(lines, "    【 ﾌﾗｸﾞ 】【 18 [URG 0] [ACK 1] [PSH 0] [RST 0] [SYN 1] [FIN 0] 】\t47 1"));
     EXPECT_NE(test::Find(lines, "    【 ﾁｪｯｸｻﾑ 】").find("(OK) 】\t50 2"), std::string::npos);
     EXPECT_TRUE(Has(lines, "    【 TCPｵﾌﾟｼｮﾝ 】\t54 12"));
     EXPECT_TRUE(Has(lines, "      【 最大ｾｸﾞﾒﾝﾄｻｲｽﾞ 】【 1460 ﾊﾞｲﾄ 】\t56 2"));
@@ -182,8 +187,9 @@ TEST(DecodeTcp, HeaderAndOptions) {
     EXPECT_TRUE(Has(lines, "    AB\t86 2"));
 
     // Timestamps 256 and 0, then end-of-list padding shown as more kind-0 items.
-    std::vector<uint8_t> ts = Hex("c0 00 00 16 00 00 00 01 00 00 00 02 80 10 10 00 00 00 00 00"
-                                  "08 0a 00 00 01 00 00 00 00 00 00 00");
+    std::vector<uint8_t> ts =
+        Hex("c0 00 00 16 00 00 00 01 00 00 00 02 80 10 10 00 00 00 00 00"
+            "08 0a 00 00 01 00 00 00 00 00 00 00");
     lines = Decode(tree, IpFrame(kTcp, ts));
     EXPECT_TRUE(Has(lines, "      【 TS値 】【 256 】\t56 4"));
     EXPECT_TRUE(Has(lines, "      【 TSｴｺｰ応答 】【 0 】\t60 4"));
@@ -191,8 +197,9 @@ TEST(DecodeTcp, HeaderAndOptions) {
 
     // An MSS option of length 0 would not advance: the walk ends after its
     // length item and the payload still starts at s + T.
-    std::vector<uint8_t> zero = Hex("c0 00 00 16 00 00 00 01 00 00 00 02 60 18 10 00 00 00 00 00"
-                                    "02 00 05 b4 58 59");
+    std::vector<uint8_t> zero =
+        Hex("c0 00 00 16 00 00 00 01 00 00 00 02 60 18 10 00 00 00 00 00"
+            "02 00 05 b4 58 59");
     lines = Decode(tree, IpFrame(kTcp, zero));
     EXPECT_EQ(CountPrefix(lines, "      【 ｵﾌﾟｼｮﾝの"), 2u);
     EXPECT_TRUE(Has(lines, "      【 ｵﾌﾟｼｮﾝの長さ 】【 0 ﾊﾞｲﾄ 】\t55 1"));
@@ -277,7 +284,9 @@ TEST(DecodeIcmp, MessagesAndChecksum) {
     lines = Decode(tree, IpFrame(kIcmp, Hex("05 04 00 00 0a 00 00 fe")));
     EXPECT_TRUE(Has(lines, "    【 ｺｰﾄﾞ 】【 4 】\t35 1"));
     lines = Decode(tree, IpFrame(kIcmp, Hex("05 03 00 00 0a 00 00 fe")));
-    EXPECT_TRUE(Has(lines, "    【 ｺｰﾄﾞ 】【 3 (特定のTOSを要求する特定のﾎｽﾄ宛のﾃﾞｰﾀｸﾞﾗﾑをﾘﾀﾞｲﾚｸﾄする) 】\t35 1"));
+    EXPECT_TRUE(
+        Has(lines,
+            "    【 ｺｰﾄﾞ 】【 3 (特定のTOSを要求する特定のﾎｽﾄ宛のﾃﾞｰﾀｸﾞﾗﾑをﾘﾀﾞｲﾚｸﾄする) 】\t35 1"));
 
     // Router advertisement announcing 2 entries, payload ending after entry 1.
     lines = Decode(tree, IpFrame(kIcmp, Hex("09 00 00 00 02 02 07 08 0a 00 00 01 00 00 00 05")));

@@ -45,7 +45,8 @@ const GoldenCase kCases[] = {
 };
 
 std::string RunDump(const std::string& arguments) {
-    const std::string command = std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments;
+    const std::string command =
+        std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments;
     std::string out;
     if (std::FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[65536];
@@ -81,14 +82,16 @@ std::string ReadText(const std::filesystem::path& path) {
 }
 
 TEST(DecodeGolden, TreesOfRealCapturesMatchExpectations) {
-    if (test::CapturesDir().empty()) GTEST_SKIP() << "capture corpus not available";
+    if (test::CapturesDir().empty())
+        GTEST_SKIP() << "capture corpus not available";
     // KESTREL_UPDATE_GOLDEN=1 writes the expectations (to be reviewed by hand).
     const bool update = std::getenv("KESTREL_UPDATE_GOLDEN") != nullptr;
     for (const GoldenCase& c : kCases) {
         SCOPED_TRACE(c.expected);
         const auto path = test::CapturesDir() / c.capture;
         ASSERT_TRUE(std::filesystem::exists(path)) << path;
-        const std::vector<std::string> packets = SplitPackets(RunDump("--tree '" + path.string() + "'"));
+        const std::vector<std::string> packets =
+            SplitPackets(RunDump("--tree '" + path.string() + "'"));
         ASSERT_GE(static_cast<int>(packets.size()), c.last);
         std::string actual;
         for (int i = c.first; i <= c.last; ++i) actual += packets[static_cast<size_t>(i - 1)];

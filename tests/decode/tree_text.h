@@ -12,7 +12,8 @@
 
 namespace kestrel::test {
 
-inline void AppendLines(const DecodeTree& tree, int item, int depth, std::vector<std::string>& out) {
+inline void AppendLines(const DecodeTree& tree, int item, int depth,
+                        std::vector<std::string>& out) {
     std::string line(static_cast<size_t>(depth) * 2, ' ');
     line += tree.Text(item);
     line += '\t';
@@ -27,7 +28,8 @@ inline void AppendLines(const DecodeTree& tree, int item, int depth, std::vector
 
 inline std::vector<std::string> TreeLines(const DecodeTree& tree) {
     std::vector<std::string> out;
-    if (tree.Root() != DecodeTree::kNoItem) AppendLines(tree, tree.Root(), 0, out);
+    if (tree.Root() != DecodeTree::kNoItem)
+        AppendLines(tree, tree.Root(), 0, out);
     return out;
 }
 
@@ -57,11 +59,26 @@ inline std::vector<uint8_t> IpFrame(uint8_t protocol, const std::vector<uint8_t>
     std::vector<uint8_t> f = EthernetHeader();
     const size_t h = 20 + options.size();
     const size_t total = h + payload.size();
-    const uint8_t ip[] = {static_cast<uint8_t>(0x40 | h / 4), tos,
-                          static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total & 0xFF),
-                          0x12, 0x34, static_cast<uint8_t>(fragment >> 8),
-                          static_cast<uint8_t>(fragment & 0xFF), 64, protocol, 0, 0,
-                          10, 0, 0, 1, 10, 0, 0, 2};
+    const uint8_t ip[] = {static_cast<uint8_t>(0x40 | h / 4),
+                          tos,
+                          static_cast<uint8_t>(total >> 8),
+                          static_cast<uint8_t>(total & 0xFF),
+                          0x12,
+                          0x34,
+                          static_cast<uint8_t>(fragment >> 8),
+                          static_cast<uint8_t>(fragment & 0xFF),
+                          64,
+                          protocol,
+                          0,
+                          0,
+                          10,
+                          0,
+                          0,
+                          1,
+                          10,
+                          0,
+                          0,
+                          2};
     f.insert(f.end(), std::begin(ip), std::end(ip));
     f.insert(f.end(), options.begin(), options.end());
     f.insert(f.end(), payload.begin(), payload.end());
@@ -72,7 +89,8 @@ inline std::vector<uint8_t> IpFrame(uint8_t protocol, const std::vector<uint8_t>
 
 inline bool Has(const std::vector<std::string>& lines, const std::string& line) {
     for (const auto& l : lines) {
-        if (l == line) return true;
+        if (l == line)
+            return true;
     }
     return false;
 }
@@ -80,7 +98,8 @@ inline bool Has(const std::vector<std::string>& lines, const std::string& line) 
 // The first line starting with `prefix`, or "".
 inline std::string Find(const std::vector<std::string>& lines, const std::string& prefix) {
     for (const auto& l : lines) {
-        if (l.rfind(prefix, 0) == 0) return l;
+        if (l.rfind(prefix, 0) == 0)
+            return l;
     }
     return {};
 }

@@ -18,9 +18,11 @@ namespace {
 void ExpectDataLinesCaptured(const DecodeTree& tree, uint32_t caplen) {
     for (int slot = 0; slot < DecodeTree::kSectionSlotCount; ++slot) {
         const int section = tree.SectionSlot(slot);
-        if (section == DecodeTree::kNoItem) continue;
+        if (section == DecodeTree::kNoItem)
+            continue;
         const std::string_view text = tree.Text(section);
-        if (text != "【 ﾃﾞｰﾀ 】" && text != "【 Ethernetﾃﾞｰﾀ 】") continue;
+        if (text != "【 ﾃﾞｰﾀ 】" && text != "【 Ethernetﾃﾞｰﾀ 】")
+            continue;
         for (const int line : tree.Children(section)) {
             const ItemRange* range = tree.FindRange(line);
             ASSERT_NE(range, nullptr);
@@ -33,7 +35,8 @@ void ExpectDataLinesCaptured(const DecodeTree& tree, uint32_t caplen) {
 
 TEST(DecodeTruncation, EveryPrefixOfEveryCorpusFrameStaysInBounds) {
     const auto files = test::AllCaptureFiles();
-    if (files.empty()) GTEST_SKIP() << "capture corpus not available";
+    if (files.empty())
+        GTEST_SKIP() << "capture corpus not available";
     DecodeTree tree;
     size_t frames = 0;
     for (const auto& path : files) {
