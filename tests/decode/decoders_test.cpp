@@ -216,6 +216,39 @@ TEST(DecodeTcp, HeaderAndOptions) {
     EXPECT_TRUE(ng);
 }
 
+TEST(DecodeTruncated, HeadersShowWhatWasCaptured) {
+    DecodeTree tree;
+    const std::vector<uint8_t> tcp =
+        Hex("c0 00 00 16 00 00 00 01 00 00 00 02 50 10 10 00 00 00 00 00");
+    auto frame = IpFrame(kTcp, tcp);
+    frame.resize(30);
+    auto lines = Decode(tree, frame);
+    EXPECT_TRUE(Has(lines, "  【 IPﾍｯﾀﾞ 】\t14 20"));
+    EXPECT_TRUE(Has(lines, "    【 送信元ｱﾄﾞﾚｽ 】【 10.0.0.1 】\t26 4"));
+    EXPECT_EQ(test::CountPrefix(lines, "    【 宛て先ｱﾄﾞﾚｽ"), 0u);
+    EXPECT_EQ(lines.back(), "    【 送信元ｱﾄﾞﾚｽ 】【 10.0.0.1 】\t26 4");
+
+    // TCP cut before its data offset: the heading takes the fixed 20 bytes.
+    frame = IpFrame(kTcp, tcp);
+    frame.resize(44);
+    lines = Decode(tree, frame);
+    EXPECT_TRUE(Has(lines, "  【 TCPﾍｯﾀﾞ 】\t34 20"));
+    EXPECT_EQ(lines.back(), "    【 ｼｰｹﾝｽ番号 】【 1 】\t38 4");
+
+    // A section whose first byte was not captured is not added.
+    frame.resize(34);
+    lines = Decode(tree, frame);
+    EXPECT_EQ(tree.SectionSlot(DecodeTree::kSlotTransport), DecodeTree::kNoItem);
+
+    // ARP cut after 8 bytes of its header.
+    std::vector<uint8_t> arp = test::EthernetHeader(0x0806);
+    const auto body = Hex("00 01 08 00 06 04 00 01 66 77");
+    arp.insert(arp.end(), body.begin(), body.end());
+    lines = Decode(tree, arp);
+    EXPECT_TRUE(Has(lines, "  【 ARP 】\t14 28"));
+    EXPECT_EQ(lines.back(), "    【 ｵﾍﾟﾚｰｼｮﾝ 】【 0x0001 】\t20 2");
+}
+
 TEST(DecodeUdp, ChecksumZeroAndLengths) {
     DecodeTree tree;
     auto lines = Decode(tree, IpFrame(kUdp, Hex("00 44 00 43 00 08 00 00"), {}, 0, 0, 0, false));
