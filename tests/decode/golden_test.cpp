@@ -42,6 +42,10 @@ const GoldenCase kCases[] = {
     {"802.1D_spanning_tree.pcap", 1, 1, "802.1D_spanning_tree_1.tree"},
     {"icmpv6.pcap", 1, 1, "icmpv6_1.tree"},
     {"tcp_rst_data-trunc.pcap", 1, 1, "tcp_rst_data-trunc.tree"},
+    {"tcp_eight_lowest_weight_flags_set.pcap", 1, 1, "tcp_eight_lowest_weight_flags_set.tree"},
+    {"ipv4_tcp_http_xml_tso.pcap", 1, 1, "ipv4_tcp_http_xml_tso.tree"},
+    {"igmpv3-queries.pcap", 1, 1, "igmpv3-queries_1.tree"},
+    {"802.1ad_QinQ.pcap", 1, 1, "802.1ad_QinQ_1.tree"},
 };
 
 std::string RunDump(const std::string& arguments) {
