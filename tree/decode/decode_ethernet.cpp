@@ -31,22 +31,36 @@ int DecodeEthernet(DecodeTree& tree, const ByteReader& frame) {
     const int end = static_cast<int>(frame.Size());
     const int section = tree.AddSection("【 MAC層 】", DecodeTree::kSlotMac, 0, kHeaderLength);
     const auto destination = frame.Bytes(kDestinationOffset, kMacLength);
-    if (!destination) return end;
+    if (!destination)
+        return end;
     AddMac(tree, section, "宛て先MACｱﾄﾞﾚｽ", *destination, kDestinationOffset);
     const auto source = frame.Bytes(kSourceOffset, kMacLength);
-    if (!source) return end;
+    if (!source)
+        return end;
     AddMac(tree, section, "送信元MACｱﾄﾞﾚｽ", *source, kSourceOffset);
     const auto type = frame.Be16(kTypeOffset);
-    if (!type) return end;
+    if (!type)
+        return end;
 
     const char* name = nullptr;
     switch (*type) {
-        case kEtherTypeIp: name = "IP"; break;
-        case kEtherTypeArp: name = "ARP"; break;
-        case kEtherTypeNetBios: name = "NetBIOS"; break;
-        case kEtherTypeRarp: name = "RARP"; break;
-        case kEtherTypeIpx: name = "IPX"; break;
-        default: break;
+        case kEtherTypeIp:
+            name = "IP";
+            break;
+        case kEtherTypeArp:
+            name = "ARP";
+            break;
+        case kEtherTypeNetBios:
+            name = "NetBIOS";
+            break;
+        case kEtherTypeRarp:
+            name = "RARP";
+            break;
+        case kEtherTypeIpx:
+            name = "IPX";
+            break;
+        default:
+            break;
     }
     if (name) {
         tree.AddField(section, kTypeOffset, kTypeLength, "【 ﾌﾟﾛﾄｺﾙﾀｲﾌﾟ 】【 0x%04X (%s) 】", *type,
@@ -58,9 +72,12 @@ int DecodeEthernet(DecodeTree& tree, const ByteReader& frame) {
     // The one dispatch point of the network layer. RARP, NetBIOS, IPX and
     // everything else are listed as Ethernet data from offset 14.
     switch (*type) {
-        case kEtherTypeIp: return DecodeIp(tree, frame, kHeaderLength);
-        case kEtherTypeArp: return DecodeArp(tree, frame, kHeaderLength);
-        default: return kHeaderLength;
+        case kEtherTypeIp:
+            return DecodeIp(tree, frame, kHeaderLength);
+        case kEtherTypeArp:
+            return DecodeArp(tree, frame, kHeaderLength);
+        default:
+            return kHeaderLength;
     }
 }
 

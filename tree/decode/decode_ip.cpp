@@ -45,7 +45,8 @@ constexpr int kRouterAlertLength = 4;
 
 bool AddAddress(DecodeTree& tree, const ByteReader& frame, int parent, int index, int at) {
     const auto a = frame.Bytes(static_cast<size_t>(at), 4);
-    if (!a) return false;
+    if (!a)
+        return false;
     tree.AddField(parent, at, 4, "【 %d番目のIPｱﾄﾞﾚｽ 】【 %d.%d.%d.%d 】", index, (*a)[0], (*a)[1],
                   (*a)[2], (*a)[3]);
     return true;
@@ -55,27 +56,33 @@ bool AddAddress(DecodeTree& tree, const ByteReader& frame, int parent, int index
 // offset, or -1 when the bytes ran out.
 int AddRoute(DecodeTree& tree, const ByteReader& frame, int section, int o) {
     const auto length = frame.U8(static_cast<size_t>(o) + 1);
-    if (!length) return -1;
+    if (!length)
+        return -1;
     tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", *length);
     const auto pointer = frame.U8(static_cast<size_t>(o) + 2);
-    if (!pointer) return -1;
+    if (!pointer)
+        return -1;
     tree.AddField(section, o + 2, 1, "【 次ｽﾛｯﾄﾎﾟｲﾝﾀ 】【 %d 】", *pointer);
     const int k = *length < kRouteHeaderLength ? 0 : (*length - kRouteHeaderLength) / 4;
     for (int i = 1; i <= k; ++i) {
-        if (!AddAddress(tree, frame, section, i, o + kRouteHeaderLength + 4 * (i - 1))) return -1;
+        if (!AddAddress(tree, frame, section, i, o + kRouteHeaderLength + 4 * (i - 1)))
+            return -1;
     }
     return o + kRouteHeaderLength + 4 * k;
 }
 
 int AddTimestamp(DecodeTree& tree, const ByteReader& frame, int section, int o) {
     const auto length = frame.U8(static_cast<size_t>(o) + 1);
-    if (!length) return -1;
+    if (!length)
+        return -1;
     tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", *length);
     const auto pointer = frame.U8(static_cast<size_t>(o) + 2);
-    if (!pointer) return -1;
+    if (!pointer)
+        return -1;
     tree.AddField(section, o + 2, 1, "【 次ｽﾛｯﾄﾎﾟｲﾝﾀ 】【 %d 】", *pointer);
     const auto flags = frame.U8(static_cast<size_t>(o) + 3);
-    if (!flags) return -1;
+    if (!flags)
+        return -1;
     tree.AddField(section, o + 3, 1, "【 ｵｰﾊﾞｰﾌﾛｰ 】【 %d 】", *flags >> 4);
     tree.AddField(section, o + 3, 1, "【 ﾌﾗｸﾞ 】【 %d 】", *flags & 0x0F);
     // A length below 4 declares no data words (and must not step back).
@@ -96,7 +103,8 @@ bool DecodeIpOptions(DecodeTree& tree, const ByteReader& frame, int ipSection, i
     int o = first;
     while (o < end) {
         const auto type = frame.U8(static_cast<size_t>(o));
-        if (!type) return false;
+        if (!type)
+            return false;
         // Every option section spans the whole option area from its own start.
         const int section = tree.AddItem("【 IPｵﾌﾟｼｮﾝ 】", ipSection);
         tree.AddItemRange(section, o, length);
@@ -122,10 +130,12 @@ bool DecodeIpOptions(DecodeTree& tree, const ByteReader& frame, int ipSection, i
         } else if (optionClass == kClassControl && number == kOptionRouterAlert) {
             tree.AddField(section, o, 1, "【 ｵﾌﾟｼｮﾝ番号 】【 20 (IPﾙｰﾀｰ警告) 】");
             const auto optionLength = frame.U8(static_cast<size_t>(o) + 1);
-            if (!optionLength) return false;
+            if (!optionLength)
+                return false;
             tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", *optionLength);
             const auto value = frame.Bytes(static_cast<size_t>(o) + 2, 2);
-            if (!value) return false;
+            if (!value)
+                return false;
             tree.AddField(section, o + 2, 2, "【 値 】【 %d %d 】", (*value)[0], (*value)[1]);
             next = o + kRouterAlertLength;
         } else if (optionClass == kClassDebug && number == kOptionTimestamp) {
@@ -140,7 +150,8 @@ bool DecodeIpOptions(DecodeTree& tree, const ByteReader& frame, int ipSection, i
             tree.AddField(section, o, 1, "【 ｵﾌﾟｼｮﾝ番号 】【 %s 】", routeName);
             next = AddRoute(tree, frame, section, o);
         }
-        if (next < 0) return false;
+        if (next < 0)
+            return false;
         o = next;
     }
     return true;
@@ -151,7 +162,8 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
     const int cut = static_cast<int>(frame.Size());
     const size_t at = static_cast<size_t>(p);
     const auto first = frame.U8(at);
-    if (!first) return cut;
+    if (!first)
+        return cut;
     const int h = (*first & 0x0F) * 4;
     tree.SetIpHeaderLength(static_cast<uint8_t>(h));
     const int section = tree.AddSection("【 IPﾍｯﾀﾞ 】", DecodeTree::kSlotNetwork, p, h);
@@ -159,7 +171,8 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
     tree.AddField(section, p, 1, "【 ﾍｯﾀﾞｰ長 】【 %d ﾊﾞｲﾄ 】", h);
 
     const auto tos = frame.U8(at + 1);
-    if (!tos) return cut;
+    if (!tos)
+        return cut;
     const uint8_t t = *tos;
     const int tosItem = tree.AddField(section, p + 1, 1, "【 TOS %d 】", t);
     tree.AddField(tosItem, p + 1, 1, "【 優先順位 】【 %s 】",
@@ -170,19 +183,23 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
                   (t & kTosThroughput) ? "1 (高ｽﾙｰﾌﾟｯﾄ)" : "0 (通常)");
     tree.AddField(tosItem, p + 1, 1, "【 信頼性 】【 %s 】",
                   (t & kTosReliability) ? "1 (高信頼性)" : "0 (通常)");
-    tree.AddField(tosItem, p + 1, 1, "【 ｺｽﾄ 】【 %s 】", (t & kTosCost) ? "1 (低ｺｽﾄ)" : "0 (通常)");
+    tree.AddField(tosItem, p + 1, 1, "【 ｺｽﾄ 】【 %s 】",
+                  (t & kTosCost) ? "1 (低ｺｽﾄ)" : "0 (通常)");
     tree.AddField(tosItem, p + 1, 1, "【 予約 】【 %s 】", (t & kTosReserved) ? "1" : "0");
 
     const auto total = frame.Be16(at + 2);
-    if (!total) return cut;
+    if (!total)
+        return cut;
     tree.SetIpTotalLength(*total);
     tree.AddField(section, p + 2, 2, "【 全長 】【 %d ﾊﾞｲﾄ 】", *total);
     const auto identification = frame.Be16(at + 4);
-    if (!identification) return cut;
+    if (!identification)
+        return cut;
     tree.AddField(section, p + 4, 2, "【 識別 】【 %d 】", *identification);
 
     const auto fragment = frame.Be16(at + 6);
-    if (!fragment) return cut;
+    if (!fragment)
+        return cut;
     const uint16_t w = *fragment;
     const int flagsItem = tree.AddField(section, p + 6, 2, "【 ﾌﾗｸﾞﾒﾝﾄ化ﾌﾗｸﾞ %d 】", w >> 13);
     tree.AddField(flagsItem, p + 6, 2, "【 予約 】【 %s 】", (w & kFlagReserved) ? "1" : "0");
@@ -193,30 +210,34 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
     tree.AddField(section, p + 6, 2, "【 ﾌﾗｸﾞﾒﾝﾄｵﾌｾｯﾄ 】【 %d 】", w & kFragmentOffsetMask);
 
     const auto ttl = frame.U8(at + 8);
-    if (!ttl) return cut;
+    if (!ttl)
+        return cut;
     tree.AddField(section, p + 8, 1, "【 TTL 】【 %d 】", *ttl);
     const auto protocol = frame.U8(at + 9);
-    if (!protocol) return cut;
+    if (!protocol)
+        return cut;
     const uint8_t r = *protocol;
     tree.AddField(section, p + 9, 1, "【 ﾌﾟﾛﾄｺﾙ 】【 %d (%s) 】", r, IpProtocolNames[r].data());
 
     const auto checksum = frame.Be16(at + 10);
-    if (!checksum) return cut;
+    if (!checksum)
+        return cut;
     const auto header = frame.Bytes(at, static_cast<size_t>(h));
-    const char* verdict = !header                         ? kChecksumUnverified
+    const char* verdict = !header                          ? kChecksumUnverified
                           : InternetChecksum(*header) == 0 ? kChecksumOk
                                                            : kChecksumBad;
     tree.AddField(section, p + 10, 2, "【 ﾍｯﾀﾞｰﾁｪｯｸｻﾑ 】【 %d %s 】", *checksum, verdict);
 
     const auto source = frame.Bytes(at + 12, 4);
-    if (!source) return cut;
+    if (!source)
+        return cut;
     const auto& s = *source;
     tree.AddField(section, p + 12, 4, "【 送信元ｱﾄﾞﾚｽ 】【 %d.%d.%d.%d 】", s[0], s[1], s[2], s[3]);
     const auto destination = frame.Bytes(at + 16, 4);
-    if (!destination) return cut;
+    if (!destination)
+        return cut;
     const auto& d = *destination;
-    tree.AddField(section, p + 16, 4, "【 宛て先ｱﾄﾞﾚｽ 】【 %d.%d.%d.%d 】", d[0], d[1], d[2],
-                  d[3]);
+    tree.AddField(section, p + 16, 4, "【 宛て先ｱﾄﾞﾚｽ 】【 %d.%d.%d.%d 】", d[0], d[1], d[2], d[3]);
 
     if (h <= kFixedHeaderLength) {
         tree.AddField(section, p + kFixedHeaderLength, 0, "【 IPｵﾌﾟｼｮﾝなし 】");
@@ -229,11 +250,20 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
     const int q = p + h;
     const int end = p + *total;
     switch (r) {
-        case kIpProtocolIcmp: DecodeIcmp(tree, frame, q); return end;
-        case kIpProtocolIgmp: DecodeIgmp(tree, frame, q); return q + kIgmpMessageLength;
-        case kIpProtocolTcp: DecodeTcp(tree, frame, q); return end;
-        case kIpProtocolUdp: DecodeUdp(tree, frame, q); return end;
-        default: return q;
+        case kIpProtocolIcmp:
+            DecodeIcmp(tree, frame, q);
+            return end;
+        case kIpProtocolIgmp:
+            DecodeIgmp(tree, frame, q);
+            return q + kIgmpMessageLength;
+        case kIpProtocolTcp:
+            DecodeTcp(tree, frame, q);
+            return end;
+        case kIpProtocolUdp:
+            DecodeUdp(tree, frame, q);
+            return end;
+        default:
+            return q;
     }
 }
 

@@ -40,7 +40,8 @@ struct OptionStep {
 OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int o) {
     const size_t at = static_cast<size_t>(o);
     const auto kind = frame.U8(at);
-    if (!kind) return {Walk::Cut, o};
+    if (!kind)
+        return {Walk::Cut, o};
     switch (*kind) {
         case kOptionEndOfList:
             // Padding after the end of the list is shown as further kind-0 items.
@@ -69,7 +70,8 @@ OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int
             break;
     }
     const auto length = frame.U8(at + 1);
-    if (!length) return {Walk::Cut, o};
+    if (!length)
+        return {Walk::Cut, o};
     const int l = *length;
     tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", l);
 
@@ -79,11 +81,13 @@ OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int
         for (int i = 1; i <= k; ++i) {
             const int a = o + 2 + kSackBlockLength * (i - 1);
             const auto left = frame.Be32(static_cast<size_t>(a));
-            if (!left) return {Walk::Cut, o};
+            if (!left)
+                return {Walk::Cut, o};
             tree.AddField(section, a, 4, "【 %d番目のﾌﾞﾛｯｸ左端 】【 %d 】", i,
                           static_cast<int32_t>(*left));
             const auto right = frame.Be32(static_cast<size_t>(a) + 4);
-            if (!right) return {Walk::Cut, o};
+            if (!right)
+                return {Walk::Cut, o};
             tree.AddField(section, a + 4, 4, "【 %d番目のﾌﾞﾛｯｸ右端 】【 %d 】", i,
                           static_cast<int32_t>(*right));
         }
@@ -91,10 +95,12 @@ OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int
     }
     if (*kind == kOptionTimestamp) {
         const auto value = frame.Be32(at + 2);
-        if (!value) return {Walk::Cut, o};
+        if (!value)
+            return {Walk::Cut, o};
         tree.AddField(section, o + 2, 4, "【 TS値 】【 %d 】", static_cast<int32_t>(*value));
         const auto echo = frame.Be32(at + 6);
-        if (!echo) return {Walk::Cut, o};
+        if (!echo)
+            return {Walk::Cut, o};
         tree.AddField(section, o + 6, 4, "【 TSｴｺｰ応答 】【 %d 】", static_cast<int32_t>(*echo));
         return {Walk::Next, o + kTimestampAdvance};
     }
@@ -103,11 +109,13 @@ OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int
     }
     if (*kind == kOptionMss) {
         const auto mss = frame.Be16(at + 2);
-        if (!mss) return {Walk::Cut, o};
+        if (!mss)
+            return {Walk::Cut, o};
         tree.AddField(section, o + 2, 2, "【 最大ｾｸﾞﾒﾝﾄｻｲｽﾞ 】【 %d ﾊﾞｲﾄ 】", *mss);
     } else if (*kind == kOptionWindowScale) {
         const auto shift = frame.U8(at + 2);
-        if (!shift) return {Walk::Cut, o};
+        if (!shift)
+            return {Walk::Cut, o};
         tree.AddField(section, o + 2, 1, "【 ｼﾌﾄｶｳﾝﾄ 】【 %d 】", *shift);
     }
     return {Walk::Next, o + l};
@@ -117,29 +125,37 @@ OptionStep AddOption(DecodeTree& tree, const ByteReader& frame, int section, int
 
 void DecodeTcp(DecodeTree& tree, const ByteReader& frame, int s) {
     const size_t at = static_cast<size_t>(s);
-    if (!Captured(frame, s, 1)) return;
+    if (!Captured(frame, s, 1))
+        return;
     const auto offsetByte = frame.U8(at + 12);
     // The declared header length; the fixed 20 bytes while it is not captured.
     const int t = offsetByte ? (*offsetByte >> 4) * 4 : kFixedHeaderLength;
     const int section = tree.AddSection("【 TCPﾍｯﾀﾞ 】", DecodeTree::kSlotTransport, s, t);
 
     const auto sourcePort = frame.Be16(at);
-    if (!sourcePort) return;
+    if (!sourcePort)
+        return;
     tree.AddField(section, s, 2, "【 発信元ﾎﾟｰﾄ 】【 %d 】", *sourcePort);
     const auto destinationPort = frame.Be16(at + 2);
-    if (!destinationPort) return;
+    if (!destinationPort)
+        return;
     tree.AddField(section, s + 2, 2, "【 宛先ﾎﾟｰﾄ 】【 %d 】", *destinationPort);
     const auto sequence = frame.Be32(at + 4);
-    if (!sequence) return;
-    tree.AddField(section, s + 4, 4, "【 ｼｰｹﾝｽ番号 】【 %lu 】", static_cast<unsigned long>(*sequence));
+    if (!sequence)
+        return;
+    tree.AddField(section, s + 4, 4, "【 ｼｰｹﾝｽ番号 】【 %lu 】",
+                  static_cast<unsigned long>(*sequence));
     const auto acknowledgement = frame.Be32(at + 8);
-    if (!acknowledgement) return;
+    if (!acknowledgement)
+        return;
     tree.AddField(section, s + 8, 4, "【 確認応答番号 】【 %lu 】",
                   static_cast<unsigned long>(*acknowledgement));
-    if (!offsetByte) return;
+    if (!offsetByte)
+        return;
     tree.AddField(section, s + 12, 1, "【 ﾃﾞｰﾀｵﾌｾｯﾄ 】【 %d ﾊﾞｲﾄ 】", t);
     const auto word = frame.Be16(at + 12);
-    if (!word) return;
+    if (!word)
+        return;
     // The reserved bits are shown in place, not shifted down.
     tree.AddField(section, s + 12, 2, "【 予約 】【 %d 】", *word & kReservedMask);
     const int f = *word & kFlagsMask;
@@ -147,17 +163,22 @@ void DecodeTcp(DecodeTree& tree, const ByteReader& frame, int s) {
                   "【 ﾌﾗｸﾞ 】【 %d [URG %d] [ACK %d] [PSH %d] [RST %d] [SYN %d] [FIN %d] 】", f,
                   f >> 5 & 1, f >> 4 & 1, f >> 3 & 1, f >> 2 & 1, f >> 1 & 1, f & 1);
     const auto window = frame.Be16(at + 14);
-    if (!window) return;
+    if (!window)
+        return;
     tree.AddField(section, s + 14, 2, "【 ｳｨﾝﾄﾞｳ 】【 %d ﾊﾞｲﾄ 】", *window);
     const auto checksum = frame.Be16(at + 16);
-    if (!checksum) return;
+    if (!checksum)
+        return;
     const int h = tree.IpHeaderLength();
     const auto sum = TransportChecksum(frame, static_cast<size_t>(s - h),
                                        static_cast<uint16_t>(tree.IpTotalLength() - h));
     tree.AddField(section, s + 16, 2, "【 ﾁｪｯｸｻﾑ 】【 %d %s 】", *checksum,
-                  !sum ? kChecksumUnverified : *sum == 0 ? kChecksumOk : kChecksumBad);
+                  !sum        ? kChecksumUnverified
+                  : *sum == 0 ? kChecksumOk
+                              : kChecksumBad);
     const auto urgent = frame.Be16(at + 18);
-    if (!urgent) return;
+    if (!urgent)
+        return;
     tree.AddField(section, s + 18, 2, "【 緊急ﾎﾟｲﾝﾀ 】【 %d 】", *urgent);
 
     int o = s + kFixedHeaderLength;
@@ -166,7 +187,8 @@ void DecodeTcp(DecodeTree& tree, const ByteReader& frame, int s) {
         tree.AddItemRange(options, s + kFixedHeaderLength, t - kFixedHeaderLength);
         while (o < s + t) {
             const OptionStep step = AddOption(tree, frame, options, o);
-            if (step.walk == Walk::Cut) return;
+            if (step.walk == Walk::Cut)
+                return;
             if (step.walk == Walk::Stop) {
                 // The payload still begins where the header says it does.
                 o = s + t;

@@ -1,7 +1,7 @@
 #include "tree/decode/decode_tree.h"
 
-#include <cstdarg>
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #include "core/local_time.h"
@@ -22,7 +22,9 @@ constexpr size_t kFormatBufferSize = 512;
 // rebuild free of allocations after the first few packets.
 constexpr size_t kReserveItems = 256;
 
-bool IsGraphic(uint8_t byte) { return byte >= 0x21 && byte <= 0x7E; }
+bool IsGraphic(uint8_t byte) {
+    return byte >= 0x21 && byte <= 0x7E;
+}
 
 }  // namespace
 
@@ -187,8 +189,8 @@ void DecodeTree::BuildChildIndex() const {
     for (size_t i = 0; i < n; ++i) {
         const Item& it = m_items[i];
         if (it.parent != kNoItem) {
-            m_childIndex[static_cast<size_t>(m_childStart[static_cast<size_t>(it.parent)] + it.row)] =
-                static_cast<int>(i);
+            m_childIndex[static_cast<size_t>(m_childStart[static_cast<size_t>(it.parent)] +
+                                             it.row)] = static_cast<int>(i);
         }
     }
     m_childIndexValid = true;

@@ -18,28 +18,37 @@ constexpr int kHeaderLength = 8;
 
 void DecodeUdp(DecodeTree& tree, const ByteReader& frame, int s) {
     const size_t at = static_cast<size_t>(s);
-    if (!Captured(frame, s, 1)) return;
-    const int section = tree.AddSection("【 UDPﾍｯﾀﾞ 】", DecodeTree::kSlotTransport, s, kHeaderLength);
+    if (!Captured(frame, s, 1))
+        return;
+    const int section =
+        tree.AddSection("【 UDPﾍｯﾀﾞ 】", DecodeTree::kSlotTransport, s, kHeaderLength);
     const auto sourcePort = frame.Be16(at);
-    if (!sourcePort) return;
+    if (!sourcePort)
+        return;
     tree.AddField(section, s, 2, "【 発信元ﾎﾟｰﾄ 】【 %d 】", *sourcePort);
     const auto destinationPort = frame.Be16(at + 2);
-    if (!destinationPort) return;
+    if (!destinationPort)
+        return;
     tree.AddField(section, s + 2, 2, "【 宛先ﾎﾟｰﾄ 】【 %d 】", *destinationPort);
     const auto length = frame.Be16(at + 4);
-    if (!length) return;
+    if (!length)
+        return;
     const uint16_t u = *length;
     tree.AddField(section, s + 4, 2, "【 長さ 】【 %d ﾊﾞｲﾄ 】", u);
     const auto checksum = frame.Be16(at + 6);
-    if (!checksum) return;
+    if (!checksum)
+        return;
     if (*checksum == 0) {
         // The sender computed no checksum.
         tree.AddField(section, s + 6, 2, "【 ﾁｪｯｸｻﾑ 】【 0 無効 】");
     } else {
         // The UDP length, not the IP total length, decides what is covered.
-        const auto sum = TransportChecksum(frame, static_cast<size_t>(s - tree.IpHeaderLength()), u);
+        const auto sum =
+            TransportChecksum(frame, static_cast<size_t>(s - tree.IpHeaderLength()), u);
         tree.AddField(section, s + 6, 2, "【 ﾁｪｯｸｻﾑ 】【 %d %s 】", *checksum,
-                      !sum ? kChecksumUnverified : *sum == 0 ? kChecksumOk : kChecksumBad);
+                      !sum        ? kChecksumUnverified
+                      : *sum == 0 ? kChecksumOk
+                                  : kChecksumBad);
     }
     if (u > kHeaderLength) {
         tree.AddDataSection(frame, s + kHeaderLength, u - kHeaderLength);
