@@ -190,6 +190,7 @@ ItemSelection CPacketTree::SelectItemAtByte(int index) {
         } else {
             setCurrentItem(target);
         }
+        scrollToItem(target);
     }
     return selection;
 }
