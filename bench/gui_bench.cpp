@@ -12,7 +12,7 @@
 #include "bench_util.h"
 #include "list/packet_list.h"
 #include "pane_host_fixture.h"
-#include "tree/tree_content.h"
+#include "tree/decode/decode_tree.h"
 
 namespace {
 
@@ -32,18 +32,19 @@ void BM_BuildRows(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildRows)->Unit(benchmark::kMillisecond);
 
-void BM_RebuildTreeContent(benchmark::State& state) {
+// The decode tree model alone, every decoder included.
+void BM_RebuildTree(benchmark::State& state) {
     const std::unique_ptr<PacketStore> store = bench::TrafficMix(kPackets);
-    TreeContent content;
+    DecodeTree tree;
     for (auto _ : state) {
         for (int i = 0; i < store->Count(); ++i) {
-            content.Rebuild(*store->At(i), i + 1, 32);
-            benchmark::DoNotOptimize(content.Items().data());
+            tree.RebuildTree(*store->At(i), i + 1, DecodeTree::kDefaultLineCount);
+            benchmark::DoNotOptimize(tree.ItemCount());
         }
     }
     state.SetItemsProcessed(state.iterations() * store->Count());
 }
-BENCHMARK(BM_RebuildTreeContent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildTree)->Unit(benchmark::kMillisecond);
 
 // Selecting rows one after another: the tree's widget items and the dump
 // text are made again for every packet.

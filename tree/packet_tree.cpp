@@ -83,7 +83,7 @@ CPacketTree::CPacketTree(CPaneHost* frame, QWidget* parent) : QTreeWidget(parent
     m_fontSize = GetProfileInt(kKeyFontSize, kDefaultFontSize);
     m_lineCount = GetProfileInt(kKeyLineCount, kDefaultLineCount);
     m_rememberedOffset = GetProfileInt(kKeyItemSelect, 0);
-    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
+    for (int slot = 0; slot < DecodeTree::kSectionSlotCount; ++slot) {
         m_expandFlags[static_cast<size_t>(slot)] = GetProfileInt(ExpandKey(slot).c_str(), 1);
     }
 
@@ -110,7 +110,7 @@ CPacketTree::~CPacketTree() {
     WriteProfileInt(kKeyFontSize, m_fontSize);
     WriteProfileInt(kKeyLineCount, m_lineCount);
     WriteProfileInt(kKeyItemSelect, m_rememberedOffset);
-    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
+    for (int slot = 0; slot < DecodeTree::kSectionSlotCount; ++slot) {
         WriteProfileInt(ExpandKey(slot).c_str(), m_expandFlags[static_cast<size_t>(slot)]);
     }
 }
@@ -140,53 +140,49 @@ void CPacketTree::ClearTree() {
 void CPacketTree::RebuildTree() {
     if (!m_packet || !m_packet->header || m_packet->header->caplen == 0)
         return;
-    if (!m_content.Rebuild(*m_packet, m_packetNumber, m_lineCount))
+    if (!m_content.RebuildTree(*m_packet, m_packetNumber, m_lineCount))
         return;
 
     m_rebuilding = true;
     clear();
     m_items.clear();
-    const std::vector<TreeContent::Item>& items = m_content.Items();
-    m_items.reserve(items.size());
+    const int count = m_content.ItemCount();
+    m_items.reserve(static_cast<size_t>(count));
     const QIcon itemImage = ItemImage();
     const QIcon sectionImage = SectionImage();
-    for (const TreeContent::Item& item : items) {
-        QTreeWidgetItem* widgetItem = nullptr;
-        const QString text = QString::fromStdString(item.text);
-        if (item.parent == TreeContent::kNoItem) {
-            widgetItem = new QTreeWidgetItem(this, QStringList(text));
-        } else {
-            widgetItem =
-                new QTreeWidgetItem(m_items[static_cast<size_t>(item.parent)], QStringList(text));
-        }
-        widgetItem->setData(0, Qt::UserRole, static_cast<int>(m_items.size()));
-        widgetItem->setIcon(0, item.image == TreeContent::kImageSection ? sectionImage : itemImage);
+    // Parents come before their children, so each parent's widget exists.
+    for (int index = 0; index < count; ++index) {
+        const std::string_view text = m_content.Text(index);
+        const QStringList column(
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        const int parent = m_content.Parent(index);
+        QTreeWidgetItem* widgetItem =
+            parent == DecodeTree::kNoItem
+                ? new QTreeWidgetItem(this, column)
+                : new QTreeWidgetItem(m_items[static_cast<size_t>(parent)], column);
+        widgetItem->setData(0, Qt::UserRole, index);
+        widgetItem->setIcon(
+            0, m_content.Image(index) == DecodeTree::kImageSection ? sectionImage : itemImage);
         m_items.push_back(widgetItem);
     }
-    const auto& sectionSlots = m_content.Slots();
-    for (int slot = 0; slot < TreeContent::kSectionSlots; ++slot) {
-        const int index = sectionSlots[static_cast<size_t>(slot)];
-        if (index == TreeContent::kNoItem)
-            break;
-        m_items[static_cast<size_t>(index)]->setExpanded(m_expandFlags[static_cast<size_t>(slot)] !=
-                                                         0);
+    const int sections = m_content.LeadingSectionCount();
+    for (int slot = 0; slot < sections; ++slot) {
+        m_items[static_cast<size_t>(m_content.SectionSlot(slot))]->setExpanded(
+            m_expandFlags[static_cast<size_t>(slot)] != 0);
     }
     m_rebuilding = false;
 
-    const TreeContent::Selection selection = SelectItemAtByte(m_rememberedOffset);
+    const ItemSelection selection = SelectItemAtByte(m_rememberedOffset);
     m_rememberedOffset = selection.byRange ? selection.first : -1;
 }
 
-TreeContent::Selection CPacketTree::SelectItemAtByte(int index) {
-    const TreeContent::Selection selection = m_content.SelectItemAtByte(index);
-    QTreeWidgetItem* target = nullptr;
-    if (selection.root) {
-        target = ItemAt(m_content.Slots()[TreeContent::kSlotRoot]);
-    } else if (selection.byRange) {
-        // The dump already shows these bytes: highlight, do not scroll.
+ItemSelection CPacketTree::SelectItemAtByte(int index) {
+    const ItemSelection selection = m_content.SelectItemAtByte(index);
+    // A selection by range shows bytes the user is looking at already: the
+    // dump highlights them without scrolling.
+    if (selection.byRange)
         m_scrollFlag = false;
-        target = ItemAt(selection.item);
-    }
+    QTreeWidgetItem* target = ItemAt(selection.item);
     if (target) {
         if (currentItem() == target) {
             // No change of selection follows; the flag is for that change only.
@@ -194,6 +190,7 @@ TreeContent::Selection CPacketTree::SelectItemAtByte(int index) {
         } else {
             setCurrentItem(target);
         }
+        scrollToItem(target);
     }
     return selection;
 }
@@ -202,7 +199,7 @@ void CPacketTree::OnCurrentItemChanged(QTreeWidgetItem* current) {
     if (m_rebuilding)
         return;
     CPacketDump* dump = m_frame ? m_frame->DumpPane() : nullptr;
-    const TreeContent::Range* range = m_content.FindRange(IndexOf(current));
+    const ItemRange* range = m_content.FindRange(IndexOf(current));
     if (range) {
         m_rememberedOffset = range->first;
         if (dump) {
@@ -221,7 +218,7 @@ void CPacketTree::OnCurrentItemChanged(QTreeWidgetItem* current) {
 void CPacketTree::OnExpansionChanged(QTreeWidgetItem* item, bool expanded) {
     if (m_rebuilding)
         return;
-    const int slot = m_content.SlotOf(IndexOf(item));
+    const int slot = m_content.SlotOfItem(IndexOf(item));
     if (slot >= 0)
         m_expandFlags[static_cast<size_t>(slot)] = expanded ? 1 : 0;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/packet.h"
-#include "tree/tree_content.h"
+#include "tree/decode/decode_tree.h"
 
 class QMenu;
 
@@ -36,15 +36,15 @@ public:
     void RebuildTree();
     // Selects the narrowest item whose range holds byte `index` (the root
     // for -1) without scrolling the dump; nothing when none holds it.
-    TreeContent::Selection SelectItemAtByte(int index);
+    ItemSelection SelectItemAtByte(int index);
 
     QMenu* CreateContextMenu();
     bool OnCommand(int id);
 
-    const TreeContent& Content() const { return m_content; }
-    // The widget item of content item `index`, or nullptr.
+    const DecodeTree& Content() const { return m_content; }
+    // The widget item of decode tree item `index`, or nullptr.
     QTreeWidgetItem* ItemAt(int index) const;
-    // The content index of a widget item, or -1.
+    // The decode tree item of a widget item, or -1.
     int IndexOf(const QTreeWidgetItem* item) const;
     const Packet* CurrentPacket() const { return m_packet; }
     int RememberedOffset() const { return m_rememberedOffset; }
@@ -74,9 +74,9 @@ private:
     bool m_rebuilding = false;
     int m_fontSize = kDefaultFontSize;
     int m_lineCount = kDefaultLineCount;
-    std::array<int, TreeContent::kSectionSlots> m_expandFlags{};
+    std::array<int, DecodeTree::kSectionSlotCount> m_expandFlags{};
     const Packet* m_packet = nullptr;
-    TreeContent m_content;
+    DecodeTree m_content;
     std::vector<QTreeWidgetItem*> m_items;
     QFont m_font;
 };

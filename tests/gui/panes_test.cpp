@@ -499,7 +499,7 @@ private slots:
         // made for a click in the dump does not.
         dump.verticalScrollBar()->setValue(0);
         CPacketTree& tree = *window.tree;
-        const TreeContent::Selection late = tree.Content().SelectItemAtByte(1450);
+        const ItemSelection late = tree.Content().SelectItemAtByte(1450);
         QVERIFY(late.byRange);
         tree.setCurrentItem(tree.ItemAt(late.item));
         QVERIFY(dump.verticalScrollBar()->value() > 0);
@@ -552,40 +552,55 @@ private slots:
         QCOMPARE(tree.topLevelItem(0)->text(0).right(10),
                  QStringLiteral("【 %1 ﾊﾞｲﾄ 】").arg(packet->header->caplen).right(10));
 
-        // Selecting an item highlights its bytes in the dump, both areas.
-        const TreeContent& content = tree.Content();
-        const TreeContent::Range* range = nullptr;
-        for (const TreeContent::Range& r : content.Ranges()) {
-            if (r.first <= 40 && 40 < r.first + r.length && (!range || r.length < range->length)) {
-                range = &r;
+        // Selecting the TCP checksum item highlights its two bytes, in the
+        // hex digits and in the characters.
+        const DecodeTree& content = tree.Content();
+        const int tcpStart = 14 + content.IpHeaderLength();
+        int checksumItem = -1;
+        for (int item = 0; item < content.ItemCount() && checksumItem < 0; ++item) {
+            if (content.Text(item).starts_with("【 ﾁｪｯｸｻﾑ 】") &&
+                content.Parent(item) == content.SectionSlot(DecodeTree::kSlotTransport)) {
+                checksumItem = item;
             }
         }
-        QVERIFY(range);
-        tree.setCurrentItem(tree.ItemAt(range->item));
-        QCOMPARE(tree.RememberedOffset(), range->first);
+        QVERIFY(checksumItem >= 0);
+        QCOMPARE(content.FindRange(checksumItem)->first, tcpStart + 16);
+        QCOMPARE(content.FindRange(checksumItem)->length, 2);
+        tree.setCurrentItem(tree.ItemAt(checksumItem));
+        QCOMPARE(tree.RememberedOffset(), tcpStart + 16);
         const DumpLayout layout(dump.DumpText());
-        std::map<std::string, bool> expected;
-        for (const DumpCharRange& r : layout.HighlightRanges(range->first, range->length))
-            expected[std::to_string(r.first)] = true;
-        QCOMPARE(dump.Highlights().size(), expected.size());
-        for (const auto& [key, highlight] : dump.Highlights()) QVERIFY(expected.count(key));
+        const int checksumByte = tcpStart + 16;
+        const int line = checksumByte / 16;
+        const int column = checksumByte % 16;
+        std::map<std::string, DumpHighlight> expected;
+        if (column < 15) {
+            QCOMPARE(dump.Highlights().size(), size_t(2));
+            const DumpHighlight& hex =
+                dump.Highlights().at(std::to_string(line * 73 + 6 + 3 * column));
+            QCOMPARE(hex.last, line * 73 + 6 + 3 * column + 4);
+            const DumpHighlight& chars =
+                dump.Highlights().at(std::to_string(line * 73 + 55 + column));
+            QCOMPARE(chars.last, line * 73 + 55 + column + 1);
+        } else {
+            QCOMPARE(dump.Highlights().size(), size_t(4));
+        }
 
-        // A click on a byte selects the narrowest item that covers it,
+        // A click on a byte of the source port selects the source port item,
         // highlighting without scrolling.
         tree.setCurrentItem(tree.topLevelItem(0));
         QVERIFY(dump.Highlights().empty());
-        const int byte = 70;
+        const int byte = tcpStart + 1;
         const int hexIndex = layout.LineStart(byte / 16) + 6 + 3 * (byte % 16);
         QCOMPARE(dump.ByteAtChar(hexIndex), byte);
         dump.verticalScrollBar()->setValue(0);
         QTest::mouseClick(dump.viewport(), Qt::LeftButton, {}, CharPoint(dump, hexIndex));
-        const TreeContent::Selection expectedSelection = content.SelectItemAtByte(byte);
-        QVERIFY(expectedSelection.byRange);
-        QCOMPARE(tree.currentItem(), tree.ItemAt(expectedSelection.item));
-        QCOMPARE(tree.RememberedOffset(), expectedSelection.first);
-        QVERIFY(!dump.Highlights().empty());
+        QVERIFY(tree.currentItem() != nullptr);
+        QVERIFY(tree.currentItem()->text(0).startsWith(QStringLiteral("【 発信元ﾎﾟｰﾄ 】【 ")));
+        QCOMPARE(tree.RememberedOffset(), tcpStart);
+        QCOMPARE(dump.Highlights().size(), size_t(2));
         QCOMPARE(dump.verticalScrollBar()->value(), 0);
         QVERIFY(tree.ScrollFlag());
+        const ItemSelection expectedSelection = content.SelectItemAtByte(byte);
 
         // The offset column selects the root: no highlight, offset -1.
         QTest::mouseClick(dump.viewport(), Qt::LeftButton, {},
@@ -604,20 +619,18 @@ private slots:
         tree.setCurrentItem(tree.ItemAt(expectedSelection.item));
         tree.OnCommand(cmd::kTreeLine16);
         QCOMPARE(tree.LineCount(), 16);
-        for (const TreeContent::Range& r : tree.Content().Ranges()) {
-            if (tree.Content().Items()[static_cast<size_t>(r.item)].image ==
-                TreeContent::kImageItem) {
-                QVERIFY(r.length <= 16);
-            }
-        }
+        const int dataSection = tree.Content().SectionSlot(DecodeTree::kSlotData);
+        QVERIFY(dataSection >= 0);
+        for (const int line : tree.Content().Children(dataSection))
+            QVERIFY(tree.Content().FindRange(line)->length <= 16);
         QVERIFY(tree.currentItem() != nullptr);
         QCOMPARE(tree.RememberedOffset(),
                  tree.Content().FindRange(tree.IndexOf(tree.currentItem()))->first);
         // A font size change keeps the items.
-        const int items = static_cast<int>(tree.Content().Items().size());
+        const int items = tree.Content().ItemCount();
         tree.OnCommand(cmd::kTreeFontSmallest);
         QCOMPARE(tree.font().pointSizeF(), 9.0);
-        QCOMPARE(static_cast<int>(tree.Content().Items().size()), items);
+        QCOMPARE(tree.Content().ItemCount(), items);
         QCOMPARE(tree.topLevelItem(0)->childCount() > 0, true);
     }
 
@@ -639,7 +652,7 @@ private slots:
             window.list->ShowPendingRows();
             window.list->selectRow(3);
             // The TCP checksum is at bytes 50-51 of a frame without IP options.
-            const TreeContent::Selection at = window.tree->Content().SelectItemAtByte(50);
+            const ItemSelection at = window.tree->Content().SelectItemAtByte(50);
             window.tree->setCurrentItem(window.tree->ItemAt(at.item));
             QCoreApplication::processEvents();
             QVERIFY(window.grab().save(QString::fromUtf8(shots) + "/panes-ssh-tcp.png"));
@@ -663,10 +676,11 @@ private slots:
 
     void dataLinesAndExpansionFlags() {
         CPaneWindow window;
+        // EtherType 0x4D4E: the MAC section, then the rest as Ethernet data.
         std::vector<uint8_t> bytes(40);
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x41 + i);
-        bytes[3] = 0x20;
-        bytes[4] = 0x8A;
+        bytes[15] = 0x20;
+        bytes[16] = 0x8A;
         const PacketHeader header{1, 5000, 40, 40};
         window.list->AppendPacket(MakePacket(header, bytes.data()));
         window.list->ShowPendingRows();
@@ -676,26 +690,30 @@ private slots:
         QTreeWidgetItem* root = tree.topLevelItem(0);
         QCOMPARE(root->text(0),
                  QStringLiteral("【 No.1 】【 1970/01/01 00:00:01.5 】【 40 ﾊﾞｲﾄ 】"));
-        QTreeWidgetItem* data = root->child(root->childCount() - 1);
-        QCOMPARE(data->childCount(), 3);
-        QCOMPARE(data->child(0)->text(0), QStringLiteral("ABC..FGHIJKLMNOP"));
-        QCOMPARE(data->child(2)->text(0).size(), 8);
-        const TreeContent::Range* last = tree.Content().FindRange(tree.IndexOf(data->child(2)));
-        QCOMPARE(last->first, 32);
-        QCOMPARE(last->length, 8);
+        QCOMPARE(root->childCount(), 2);
+        QTreeWidgetItem* data = root->child(1);
+        QCOMPARE(data->text(0), QStringLiteral("【 Ethernetﾃﾞｰﾀ 】"));
+        QCOMPARE(data->childCount(), 2);
+        QCOMPARE(data->child(0)->text(0), QStringLiteral("O..RSTUVWXYZ[\\]^"));
+        QCOMPARE(data->child(1)->text(0), QStringLiteral("_`abcdefgh"));
+        const ItemRange* last = tree.Content().FindRange(tree.IndexOf(data->child(1)));
+        QCOMPARE(last->first, 30);
+        QCOMPARE(last->length, 10);
         QVERIFY(!root->icon(0).isNull());
         // Remembered offset 0 selects the narrowest item holding byte 0.
-        QCOMPARE(tree.currentItem(), data->child(0));
+        QVERIFY(tree.currentItem()->text(0).startsWith(
+            QStringLiteral("【 宛て先MACｱﾄﾞﾚｽ 】【 41-42-43-44-45-46 】")));
         QCOMPARE(window.dump->Highlights().size(), size_t(2));
+        QCOMPARE(tree.RememberedOffset(), 0);
 
         // Collapsing a section stores its slot's flag; the next packet opens so.
-        const int slot = tree.Content().SlotOf(tree.IndexOf(data));
-        QVERIFY(slot > 0);
+        const int slot = tree.Content().SlotOfItem(tree.IndexOf(data));
+        QCOMPARE(slot, 2);
         data->setExpanded(false);
         QCOMPARE(tree.ExpandFlag(slot), 0);
-        window.list->selectRow(0);
         tree.RebuildTree();
-        QVERIFY(!tree.topLevelItem(0)->child(0)->isExpanded());
+        QVERIFY(!tree.topLevelItem(0)->child(1)->isExpanded());
+        QVERIFY(tree.topLevelItem(0)->child(0)->isExpanded());
         QVERIFY(tree.topLevelItem(0)->isExpanded());
     }
 
