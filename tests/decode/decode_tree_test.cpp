@@ -140,3 +140,37 @@ TEST(DecodeTreeModel, SelectItemAtByte) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Item texts are formatted by the tree's own printf subset: it must print
+// exactly what the C library prints, for every value shape the decoders pass.
+TEST(DecodeTreeFormat, MatchesTheCLibrary) {
+    DecodeTree tree;
+    std::vector<uint8_t> frame(60, 0);
+    PacketHeader header;
+    header.caplen = header.len = 60;
+    const Packet packet{&header, frame.data()};
+    ASSERT_TRUE(tree.RebuildTree(packet, 1, 32));
+    const int root = tree.Root();
+    char expected[512];
+    const int ints[] = {0, 1, -1, 9, 10, 255, -32768, 65535, 2147483647, -2147483647 - 1};
+    for (int v : ints) {
+        const unsigned u = static_cast<unsigned>(v);
+        const unsigned long lu = static_cast<unsigned long>(u) * 3UL;
+        int item = tree.AddItemF(root, "【 %d 】%u|%x|%02X|%04X|%lu|%5d|%05d|%%|%s|%c", v, u, u, u & 0xFF, u & 0xFFFF, lu, v, v, "ﾃｷｽﾄ", 'Z');
+        std::snprintf(expected, sizeof expected, "【 %d 】%u|%x|%02X|%04X|%lu|%5d|%05d|%%|%s|%c", v, u, u, u & 0xFF, u & 0xFFFF, lu, v, v, "ﾃｷｽﾄ", 'Z');
+        EXPECT_EQ(tree.Text(item), std::string_view(expected));
+    }
+    // A conversion outside the subset still prints right, and long texts
+    // are cut where a 512-byte buffer cuts them.
+    int item = tree.AddItemF(root, "%.2f", 1.5);
+    EXPECT_EQ(tree.Text(item), "1.50");
+    const std::string longText(700, 'x');
+    item = tree.AddItemF(root, "%s", longText.c_str());
+    EXPECT_EQ(tree.Text(item).size(), 511u);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -3,6 +3,8 @@
 // byte -> item selection. The Qt tree view renders it; kestrel-dump prints it.
 #pragma once
 
+#include <cstdarg>
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -109,6 +111,9 @@ public:
     ItemSelection SelectItemAtByte(int index) const;
 
 private:
+    int AddFormatted(int parent, const char* format, va_list args);
+    std::string m_scratch;  // the text of the item being formatted
+
     struct Item {
         uint32_t textOffset = 0;
         uint32_t textLength = 0;
