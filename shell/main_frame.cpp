@@ -437,24 +437,13 @@ QList<QMdiSubWindow*> CMainFrame::ArrangeableWindows() const {
     return windows;
 }
 
-void CMainFrame::TileSideBySide() {
-    for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
-        if (window->isMaximized())
-            window->showNormal();
-    }
-    const QList<QMdiSubWindow*> windows = ArrangeableWindows();
-    if (windows.isEmpty())
-        return;
-    const QRect area = m_mdiArea->viewport()->rect();
-    const int count = static_cast<int>(windows.size());
-    for (int i = 0; i < count; ++i) {
-        const int left = area.width() * i / count;
-        const int right = area.width() * (i + 1) / count;
-        windows[i]->setGeometry(left, 0, right - left, area.height());
-    }
-}
+void CMainFrame::TileSideBySide() { Tile(Qt::Horizontal); }
 
-void CMainFrame::TileStacked() {
+void CMainFrame::TileStacked() { Tile(Qt::Vertical); }
+
+// Restores maximised windows, then shares the area among the arrangeable
+// windows in equal strips: left to right (horizontal) or top to bottom.
+void CMainFrame::Tile(Qt::Orientation direction) {
     for (QMdiSubWindow* window : m_mdiArea->subWindowList()) {
         if (window->isMaximized())
             window->showNormal();
@@ -464,10 +453,14 @@ void CMainFrame::TileStacked() {
         return;
     const QRect area = m_mdiArea->viewport()->rect();
     const int count = static_cast<int>(windows.size());
+    const int extent = direction == Qt::Horizontal ? area.width() : area.height();
     for (int i = 0; i < count; ++i) {
-        const int top = area.height() * i / count;
-        const int bottom = area.height() * (i + 1) / count;
-        windows[i]->setGeometry(0, top, area.width(), bottom - top);
+        const int start = extent * i / count;
+        const int end = extent * (i + 1) / count;
+        if (direction == Qt::Horizontal)
+            windows[i]->setGeometry(start, 0, end - start, area.height());
+        else
+            windows[i]->setGeometry(0, start, area.width(), end - start);
     }
 }
 

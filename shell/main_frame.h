@@ -99,6 +99,7 @@ public:
     // Window arrangement commands.
     void TileSideBySide();
     void TileStacked();
+    void Tile(Qt::Orientation direction);
     void Cascade();
     void ArrangeIcons();
 

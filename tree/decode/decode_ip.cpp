@@ -10,6 +10,8 @@
 
 #include "core/names.h"
 #include "core/text_helpers.h"
+#include <optional>
+
 #include "tree/decode/decoders.h"
 
 namespace kestrel {
@@ -54,15 +56,25 @@ bool AddAddress(DecodeTree& tree, const ByteReader& frame, int parent, int index
 
 // Length, pointer and k addresses of a route option; the next option's
 // offset, or -1 when the bytes ran out.
-int AddRoute(DecodeTree& tree, const ByteReader& frame, int section, int o) {
+// The length and pointer items that route and timestamp options start with;
+// the length, or nothing when the bytes ran out.
+std::optional<uint8_t> AddLengthAndPointer(DecodeTree& tree, const ByteReader& frame, int section,
+                                           int o) {
     const auto length = frame.U8(static_cast<size_t>(o) + 1);
     if (!length)
-        return -1;
+        return std::nullopt;
     tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", *length);
     const auto pointer = frame.U8(static_cast<size_t>(o) + 2);
     if (!pointer)
-        return -1;
+        return std::nullopt;
     tree.AddField(section, o + 2, 1, "【 次ｽﾛｯﾄﾎﾟｲﾝﾀ 】【 %d 】", *pointer);
+    return length;
+}
+
+int AddRoute(DecodeTree& tree, const ByteReader& frame, int section, int o) {
+    const auto length = AddLengthAndPointer(tree, frame, section, o);
+    if (!length)
+        return -1;
     const int k = *length < kRouteHeaderLength ? 0 : (*length - kRouteHeaderLength) / 4;
     for (int i = 1; i <= k; ++i) {
         if (!AddAddress(tree, frame, section, i, o + kRouteHeaderLength + 4 * (i - 1)))
@@ -72,14 +84,9 @@ int AddRoute(DecodeTree& tree, const ByteReader& frame, int section, int o) {
 }
 
 int AddTimestamp(DecodeTree& tree, const ByteReader& frame, int section, int o) {
-    const auto length = frame.U8(static_cast<size_t>(o) + 1);
+    const auto length = AddLengthAndPointer(tree, frame, section, o);
     if (!length)
         return -1;
-    tree.AddField(section, o + 1, 1, "【 ｵﾌﾟｼｮﾝの長さ 】【 %d ﾊﾞｲﾄ 】", *length);
-    const auto pointer = frame.U8(static_cast<size_t>(o) + 2);
-    if (!pointer)
-        return -1;
-    tree.AddField(section, o + 2, 1, "【 次ｽﾛｯﾄﾎﾟｲﾝﾀ 】【 %d 】", *pointer);
     const auto flags = frame.U8(static_cast<size_t>(o) + 3);
     if (!flags)
         return -1;

@@ -132,14 +132,8 @@ void DecodeTcp(DecodeTree& tree, const ByteReader& frame, int s) {
     const int t = offsetByte ? (*offsetByte >> 4) * 4 : kFixedHeaderLength;
     const int section = tree.AddSection("【 TCPﾍｯﾀﾞ 】", DecodeTree::kSlotTransport, s, t);
 
-    const auto sourcePort = frame.Be16(at);
-    if (!sourcePort)
+    if (!AddPorts(tree, frame, section, s))
         return;
-    tree.AddField(section, s, 2, "【 発信元ﾎﾟｰﾄ 】【 %d 】", *sourcePort);
-    const auto destinationPort = frame.Be16(at + 2);
-    if (!destinationPort)
-        return;
-    tree.AddField(section, s + 2, 2, "【 宛先ﾎﾟｰﾄ 】【 %d 】", *destinationPort);
     const auto sequence = frame.Be32(at + 4);
     if (!sequence)
         return;

@@ -22,14 +22,8 @@ void DecodeUdp(DecodeTree& tree, const ByteReader& frame, int s) {
         return;
     const int section =
         tree.AddSection("【 UDPﾍｯﾀﾞ 】", DecodeTree::kSlotTransport, s, kHeaderLength);
-    const auto sourcePort = frame.Be16(at);
-    if (!sourcePort)
+    if (!AddPorts(tree, frame, section, s))
         return;
-    tree.AddField(section, s, 2, "【 発信元ﾎﾟｰﾄ 】【 %d 】", *sourcePort);
-    const auto destinationPort = frame.Be16(at + 2);
-    if (!destinationPort)
-        return;
-    tree.AddField(section, s + 2, 2, "【 宛先ﾎﾟｰﾄ 】【 %d 】", *destinationPort);
     const auto length = frame.Be16(at + 4);
     if (!length)
         return;
@@ -53,6 +47,19 @@ void DecodeUdp(DecodeTree& tree, const ByteReader& frame, int s) {
     if (u > kHeaderLength) {
         tree.AddDataSection(frame, s + kHeaderLength, u - kHeaderLength);
     }
+}
+
+bool AddPorts(DecodeTree& tree, const ByteReader& frame, int section, int s) {
+    const size_t at = static_cast<size_t>(s);
+    const auto sourcePort = frame.Be16(at);
+    if (!sourcePort)
+        return false;
+    tree.AddField(section, s, 2, "【 発信元ﾎﾟｰﾄ 】【 %d 】", *sourcePort);
+    const auto destinationPort = frame.Be16(at + 2);
+    if (!destinationPort)
+        return false;
+    tree.AddField(section, s + 2, 2, "【 宛先ﾎﾟｰﾄ 】【 %d 】", *destinationPort);
+    return true;
 }
 
 }  // namespace kestrel

@@ -36,6 +36,10 @@ void DecodeIcmp(DecodeTree& tree, const ByteReader& frame, int s);
 void DecodeIgmp(DecodeTree& tree, const ByteReader& frame, int s);
 
 // True when the `length` bytes from `first` (first >= 0) were all captured.
+// The source and destination port items that TCP and UDP headers start
+// with (segment at frame offset s); false when their bytes ran out.
+bool AddPorts(DecodeTree& tree, const ByteReader& frame, int section, int s);
+
 inline bool Captured(const ByteReader& frame, int first, int length) {
     return first >= 0 && length >= 0 &&
            frame.Has(static_cast<size_t>(first), static_cast<size_t>(length));
