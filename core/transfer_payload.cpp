@@ -53,7 +53,8 @@ public:
         if (Remaining() < 4)
             return std::nullopt;
         uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) value = value << 8 | m_bytes[m_offset + static_cast<size_t>(i)];
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | m_bytes[m_offset + static_cast<size_t>(i)];
         m_offset += 4;
         return value;
     }

@@ -16,16 +16,16 @@ using test::Hex;
 using test::MakeTestPacket;
 
 std::vector<uint8_t> TwoPacketPayload() {
-    PacketPtr a(MakeTestPacket(Hex("00 11 22 33 44 55 66 77 88 99 aa bb 08 00"), 1700000000, 12,
-                               60));
+    PacketPtr a(
+        MakeTestPacket(Hex("00 11 22 33 44 55 66 77 88 99 aa bb 08 00"), 1700000000, 12, 60));
     PacketPtr b(MakeTestPacket({}, 5, 999999, 1514));
     const Packet* packets[] = {a.get(), b.get()};
     return EncodeTransferPayload(packets);
 }
 
 void PutLe32At(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[offset + static_cast<size_t>(i)] =
-        static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 TEST(TransferPayload, RoundTripKeepsHeadersBytesAndOrder) {
