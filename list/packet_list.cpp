@@ -11,6 +11,7 @@
 
 #include "capture/capture_engine.h"
 #include "dump/packet_dump.h"
+#include "list/extract_dialog.h"
 #include "list/pane_menu.h"
 #include "shell/command_ids.h"
 #include "shell/kestrel_doc.h"
@@ -46,6 +47,7 @@ ListRow MakeListRow(const Packet& packet, int number) {
             QString::fromUtf8(texts.cells[i].data(), static_cast<qsizetype>(texts.cells[i].size()));
     }
     row.kind = texts.kind;
+    row.offersExtractionValues = texts.offersExtractionValues;
     return row;
 }
 
@@ -89,6 +91,12 @@ QVariant CPacketListModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
+}
+
+Qt::ItemFlags CPacketListModel::flags(const QModelIndex& index) const {
+    // Rows are dragged to other lists (list/packet_transfer.cpp).
+    return QAbstractTableModel::flags(index) |
+           (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
 }
 
 void CPacketListModel::AppendRows(std::vector<ListRow> rows) {
@@ -159,6 +167,10 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
         setColumnWidth(column, kRowColumns[static_cast<size_t>(column)].width);
     }
     ApplyListFont();
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    viewport()->setAcceptDrops(true);
+    m_extractDialog = new CExtractDialog(this);
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CPacketList::OnSelectionChanged);
@@ -207,7 +219,11 @@ void CPacketList::ShowPendingRows() {
         return;
     std::vector<ListRow> rows;
     rows.reserve(static_cast<size_t>(end - m_rowCount));
-    for (int i = m_rowCount; i < end; ++i) rows.push_back(MakeListRow(*store.At(i), i + 1));
+    for (int i = m_rowCount; i < end; ++i) {
+        rows.push_back(MakeListRow(*store.At(i), i + 1));
+        if (rows.back().offersExtractionValues)
+            m_extractDialog->AddRowValues(rows.back().cells);
+    }
     m_rowCount = end;
     m_model.AppendRows(std::move(rows));
     if (m_autoScroll)
@@ -345,6 +361,9 @@ bool CPacketList::OnCommand(int id) {
             return true;
         case cmd::kListAutoScroll:
             m_autoScroll = !m_autoScroll;
+            return true;
+        case cmd::kListExtract:
+            OnExtract();
             return true;
         case cmd::kListDelete:
             DeleteSelectedPackets();

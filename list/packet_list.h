@@ -14,19 +14,24 @@
 
 #include "core/packet.h"
 #include "core/row_text.h"
+#include "list/packet_transfer.h"
 
 class QMenu;
+class QMimeData;
 
 namespace kestrel {
 
 class CPaneHost;
 class CKestrelDoc;
+class CExtractDialog;
+struct ExtractCondition;
 
 // The cell texts of one row, converted once when the row is added, and the
 // row's frame kind (its colour goes with the row when rows above it go).
 struct ListRow {
     std::array<QString, kColumnCount> cells;
     RowKind kind = RowKind::Other;
+    bool offersExtractionValues = false;
 };
 
 ListRow MakeListRow(const Packet& packet, int number);
@@ -41,6 +46,7 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // Appends rows with one insertion.
     void AppendRows(std::vector<ListRow> rows);
@@ -98,9 +104,35 @@ public:
     QMenu* CreateContextMenu();
     bool OnCommand(int id);
 
+    // Drag and drop of packets between lists (list/packet_transfer.cpp).
+    // Starts a drag of the selected rows and returns when it has ended.
+    void BeginPacketDrag();
+    // Replaces the system drag (tests deliver the drop themselves).
+    void SetDragRunner(DragRunner runner);
+    bool IsDragSource() const { return m_dragSource; }
+    // True for data offering packets while this list is not the source.
+    bool AcceptsTransfer(const QMimeData* data) const;
+    // Appends copies of the dropped packets after deselecting every row and
+    // activates this list's window; false, changing nothing, when the data
+    // is refused.
+    bool DropPackets(const QMimeData* data);
+
+    // Extraction (list/extract_dialog.cpp). The command: the dialog, then
+    // RunExtraction of its conditions.
+    void OnExtract();
+    // Copies the rows matching at least one condition, in row order, into a
+    // new extraction document; returns that document's list, nullptr when no
+    // row matches.
+    CPacketList* RunExtraction(const std::vector<ExtractCondition>& conditions);
+    CExtractDialog* ExtractDialog() const { return m_extractDialog; }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void ApplyListFont();
@@ -118,6 +150,9 @@ private:
     int m_fontHeight = kDefaultFontHeight;
     bool m_autoScroll = true;
     QFont m_font;
+    bool m_dragSource = false;  // a drag of this list's rows is running
+    DragRunner m_dragRunner;
+    CExtractDialog* m_extractDialog = nullptr;  // a child: lives as long as the list
 };
 
 }  // namespace kestrel

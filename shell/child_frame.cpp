@@ -237,6 +237,17 @@ CChildFrame* CChildFrame::NewExtractionDocument() {
     return m_mainFrame->OpenExtractWindow();
 }
 
+CPacketList* CChildFrame::OpenExtractTarget() {
+    CChildFrame* frame = NewExtractionDocument();
+    return frame ? frame->ListPane() : nullptr;
+}
+
+void CChildFrame::ActivatePaneWindow() {
+    QMdiSubWindow* window = SubWindow();
+    if (window && window->mdiArea())
+        window->mdiArea()->setActiveSubWindow(window);
+}
+
 void CChildFrame::OnCaptureError(int code, const QString& text) {
     if (code != kCaptureErrorRead)
         return;

@@ -62,6 +62,8 @@ public:
     CPrompter& PanePrompter() const override;
     // A new extraction document window (see CMainFrame::OpenExtractWindow).
     CChildFrame* NewExtractionDocument();
+    CPacketList* OpenExtractTarget() override;
+    void ActivatePaneWindow() override;
 
     // A read error of the worker, delivered on the UI thread.
     void OnCaptureError(int code, const QString& text);

@@ -9,6 +9,7 @@ class QWidget;
 namespace kestrel {
 
 class CPacketDump;
+class CPacketList;
 class CPacketTree;
 class CPrompter;
 
@@ -25,6 +26,11 @@ public:
     // True for documents of the capture template.
     virtual bool IsCaptureDocument() const = 0;
     virtual CPrompter& PanePrompter() const = 0;
+    // Opens a new, empty "抽出データ" document window and returns its packet
+    // list; nullptr when no window can be opened.
+    virtual CPacketList* OpenExtractTarget() { return nullptr; }
+    // Makes the window of the panes the active document window.
+    virtual void ActivatePaneWindow() {}
 };
 
 }  // namespace kestrel

@@ -1,0 +1,141 @@
+#include "core/transfer_payload.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestrel {
+
+namespace {
+
+// Payload layout, all integers unsigned 32-bit little-endian:
+//
+//   offset  size  field
+//   0       4     magic "KSTR"
+//   4       4     version (1)
+//   8       4     count n (at most 30000)
+//   12      ...   n records, in the order of the dragged rows:
+//                   0   4  tv_sec
+//                   4   4  tv_usec
+//                   8   4  caplen (at most 65536 * 4)
+//                   12  4  len
+//                   16  caplen  the captured frame bytes
+//
+// The payload ends with the last record; anything after it is refused.
+
+// Writes into a buffer sized for the whole payload beforehand.
+class PayloadWriter {
+public:
+    explicit PayloadWriter(std::vector<uint8_t>& out) : m_out(out) {}
+
+    void Le32(uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            m_out[m_offset++] = static_cast<uint8_t>(value >> shift);
+    }
+    void Bytes(const uint8_t* bytes, size_t count) {
+        if (count)
+            std::memcpy(m_out.data() + m_offset, bytes, count);
+        m_offset += count;
+    }
+
+private:
+    std::vector<uint8_t>& m_out;
+    size_t m_offset = 0;
+};
+
+// Reads little-endian words from a payload, never beyond its end.
+class PayloadReader {
+public:
+    explicit PayloadReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+
+    size_t Remaining() const { return m_bytes.size() - m_offset; }
+
+    std::optional<uint32_t> Le32() {
+        if (Remaining() < 4)
+            return std::nullopt;
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | m_bytes[m_offset + static_cast<size_t>(i)];
+        m_offset += 4;
+        return value;
+    }
+
+    std::optional<std::span<const uint8_t>> Bytes(size_t count) {
+        if (Remaining() < count)
+            return std::nullopt;
+        std::span<const uint8_t> part = m_bytes.subspan(m_offset, count);
+        m_offset += count;
+        return part;
+    }
+
+private:
+    std::span<const uint8_t> m_bytes;
+    size_t m_offset = 0;
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets) {
+    size_t count = 0;
+    size_t size = kTransferPrologueSize;
+    for (const Packet* packet : packets) {
+        if (!packet || !packet->header)
+            continue;
+        ++count;
+        size += kTransferRecordHeaderSize + packet->header->caplen;
+    }
+    std::vector<uint8_t> out(size);
+    PayloadWriter writer(out);
+    writer.Bytes(kTransferMagic, sizeof kTransferMagic);
+    writer.Le32(kTransferVersion);
+    writer.Le32(static_cast<uint32_t>(count));
+    for (const Packet* packet : packets) {
+        if (!packet || !packet->header)
+            continue;
+        const PacketHeader& header = *packet->header;
+        writer.Le32(header.tv_sec);
+        writer.Le32(header.tv_usec);
+        writer.Le32(header.caplen);
+        writer.Le32(header.len);
+        writer.Bytes(packet->data, header.caplen);
+    }
+    return out;
+}
+
+std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload) {
+    PayloadReader reader(payload);
+    const auto magic = reader.Bytes(sizeof kTransferMagic);
+    if (!magic || !std::equal(magic->begin(), magic->end(), std::begin(kTransferMagic)))
+        return std::nullopt;
+    const auto version = reader.Le32();
+    const auto count = reader.Le32();
+    if (!version || *version != kTransferVersion || !count || *count > kTransferMaxCount)
+        return std::nullopt;
+    // Every record needs at least its header: a count the bytes cannot hold
+    // is refused before anything is allocated.
+    if (*count > reader.Remaining() / kTransferRecordHeaderSize)
+        return std::nullopt;
+
+    std::vector<PacketPtr> packets;
+    packets.reserve(*count);
+    for (uint32_t i = 0; i < *count; ++i) {
+        const auto tvSec = reader.Le32();
+        const auto tvUsec = reader.Le32();
+        const auto caplen = reader.Le32();
+        const auto len = reader.Le32();
+        if (!tvSec || !tvUsec || !caplen || !len || *caplen > kTransferMaxCaplen)
+            return std::nullopt;
+        const PacketHeader header{*tvSec, *tvUsec, *caplen, *len};
+        const auto bytes = reader.Bytes(header.caplen);
+        if (!bytes)
+            return std::nullopt;
+        PacketPtr packet(MakePacket(header, bytes->data()));
+        if (!packet)
+            return std::nullopt;
+        packets.push_back(std::move(packet));
+    }
+    if (reader.Remaining() != 0)
+        return std::nullopt;
+    return packets;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,119 @@
+#include "list/packet_transfer.h"
+
+#include <QDrag>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMdiSubWindow>
+#include <QMimeData>
+
+#include "core/transfer_payload.h"
+#include "list/packet_list.h"
+#include "shell/kestrel_doc.h"
+#include "shell/pane_host.h"
+
+namespace kestrel {
+
+QMimeData* MakeTransferMimeData(std::span<const Packet* const> packets) {
+    const std::vector<uint8_t> payload = EncodeTransferPayload(packets);
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(kTransferMimeType),
+                  QByteArray(reinterpret_cast<const char*>(payload.data()),
+                             static_cast<qsizetype>(payload.size())));
+    return data;
+}
+
+bool OffersTransfer(const QMimeData* data) {
+    return data && data->hasFormat(QString::fromLatin1(kTransferMimeType));
+}
+
+std::optional<std::vector<PacketPtr>> ReadTransfer(const QMimeData* data) {
+    if (!OffersTransfer(data))
+        return std::nullopt;
+    const QByteArray bytes = data->data(QString::fromLatin1(kTransferMimeType));
+    return DecodeTransferPayload(std::span<const uint8_t>(
+        reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
+}
+
+void RunSystemDrag(QWidget* source, QMimeData* data) {
+    auto* drag = new QDrag(source);
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    drag->deleteLater();
+}
+
+// The packet list's side of the transfer.
+
+void CPacketList::SetDragRunner(DragRunner runner) {
+    m_dragRunner = std::move(runner);
+}
+
+void CPacketList::BeginPacketDrag() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty() || m_dragSource)
+        return;
+    std::vector<const Packet*> packets;
+    packets.reserve(rows.size());
+    const PacketStore& store = m_document->Store();
+    for (int row : rows) packets.push_back(store.At(row));
+    // While the drag runs this list refuses the format: it never takes its
+    // own rows. The source document does not change, whatever the outcome.
+    m_dragSource = true;
+    QMimeData* data = MakeTransferMimeData(packets);
+    if (m_dragRunner)
+        m_dragRunner(this, data);
+    else
+        RunSystemDrag(this, data);
+    m_dragSource = false;
+}
+
+bool CPacketList::AcceptsTransfer(const QMimeData* data) const {
+    return !m_dragSource && OffersTransfer(data);
+}
+
+bool CPacketList::DropPackets(const QMimeData* data) {
+    if (!AcceptsTransfer(data))
+        return false;
+    // A damaged or foreign payload is refused before anything changes.
+    std::optional<std::vector<PacketPtr>> packets = ReadTransfer(data);
+    if (!packets)
+        return false;
+    selectionModel()->clearSelection();
+    for (PacketPtr& packet : *packets) AppendPacket(packet.release());
+    if (m_frame)
+        m_frame->ActivatePaneWindow();
+    return true;
+}
+
+void CPacketList::startDrag(Qt::DropActions) {
+    BeginPacketDrag();
+}
+
+void CPacketList::dragEnterEvent(QDragEnterEvent* event) {
+    if (!AcceptsTransfer(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CPacketList::dragMoveEvent(QDragMoveEvent* event) {
+    // Held Ctrl or not, the only effect is copy: the source never changes.
+    if (!AcceptsTransfer(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CPacketList::dropEvent(QDropEvent* event) {
+    if (!DropPackets(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+}  // namespace kestrel
