@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <string>
@@ -468,6 +469,39 @@ private slots:
         QCOMPARE(Tags(b), (std::vector<uint32_t>{100, 2, 5, 9, 1}));
         QCOMPARE(a->GetDocument()->Store().Count(), 9);
         QCOMPARE(app->MainFrame()->ActiveChildFrame(), b);
+    }
+
+    void mouseDragOfSelectedRowsStartsTheTransfer() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CChildFrame* a = app->OnFileNew();
+        for (uint32_t i = 0; i < 4; ++i)
+            Append(a, Ipv4Frame({10, 0, 0, 1}, {10, 0, 0, 2}, kProtoUdp, 1, 2), i + 1);
+        CPacketList* list = a->ListPane();
+        list->ShowPendingRows();
+        SelectRows(list, {1, 3});
+        std::vector<uint32_t> carried;
+        list->SetDragRunner([&](QWidget*, QMimeData* data) {
+            if (const auto packets = ReadTransfer(data)) {
+                for (const PacketPtr& packet : *packets) carried.push_back(packet->header->tv_sec);
+            }
+            delete data;
+        });
+        QWidget* viewport = list->viewport();
+        const QPoint start = list->visualRect(list->model()->index(3, 1)).center();
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, start);
+        // Moves with the button held: the first enters the dragging state,
+        // the next one past the drag distance starts the drag.
+        const QPoint end = start + QPoint(0, 40);
+        for (const QPoint& point : {start + QPoint(0, 1), end}) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(point),
+                             QPointF(viewport->mapToGlobal(point)), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &move);
+        }
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, end);
+        QCOMPARE(carried, (std::vector<uint32_t>{2, 4}));
+        QVERIFY(!list->IsDragSource());
     }
 
     void fullTargetTakesWhatFits() {
