@@ -29,6 +29,7 @@ for target in "${targets[@]}"; do
         mkdir -p "$corpus"
         case "$target" in
             *_file) [ ${#files[@]} -gt 0 ] && cp "${files[@]}" "$corpus"/ ;;
+            *_payload) [ ${#files[@]} -gt 0 ] && "$build/fuzz/kestrel-fuzz-seeds" --payloads "$corpus" "${files[@]}" >/dev/null ;;
             *) [ ${#files[@]} -gt 0 ] && "$build/fuzz/kestrel-fuzz-seeds" "$corpus" "${files[@]}" >/dev/null ;;
         esac
     fi
