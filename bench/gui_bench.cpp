@@ -7,9 +7,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "bench_util.h"
+#include "core/capture_file.h"
+#include "core/pac_file.h"
 #include "list/packet_list.h"
 #include "pane_host_fixture.h"
 #include "tree/decode/decode_tree.h"
@@ -105,6 +108,25 @@ void BM_UiStallWhileSinking(benchmark::State& state) {
     state.counters["longest_stall_ms"] = worstMs;
 }
 BENCHMARK(BM_UiStallWhileSinking)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Opening a 30000-packet ".pac" file to the first painted rows: the load,
+// the first row tick (500 rows) and a paint of the list.
+void BM_OpenToFirstPaintedRows(benchmark::State& state) {
+    const std::string path = bench::TempPath("open.pac");
+    std::string error;
+    WritePacFile(*bench::TrafficMix(kPackets), path, error);
+    for (auto _ : state) {
+        test::CPaneWindow window;
+        window.show();
+        const LoadResult loaded = LoadCaptureFile(path, window.Document().Store());
+        if (!loaded.ok) state.SkipWithError(loaded.error.c_str());
+        window.list->ShowPendingRows();
+        const QPixmap painted = window.list->grab();
+        benchmark::DoNotOptimize(painted.cacheKey());
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_OpenToFirstPaintedRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
