@@ -131,7 +131,7 @@ int OpenDescriptors() {
     return count;
 }
 
-// Twenty start/stop cycles on a real adapter: every worker ends and every
+// Twenty start/stop cycles (after a first one) on a real adapter: every worker ends and every
 // capture handle is closed (LeakSanitizer checks the memory in the sanitizer
 // run of the suite).
 TEST(LoopbackCapture, StartStopCyclesLeaveNothingBehind) {
@@ -142,17 +142,25 @@ TEST(LoopbackCapture, StartStopCyclesLeaveNothingBehind) {
     }
     PacketStore store;
     engine.SetPacketSink(&StoreSink);
-    const int threads = ThreadCount();
-    const int descriptors = OpenDescriptors();
-    for (int cycle = 0; cycle < 20; ++cycle) {
+    // Counted after the first cycle: a sanitizer's runtime starts a helper
+    // thread of its own once the process has made its first thread.
+    int threads = -1;
+    int descriptors = -1;
+    for (int cycle = 0; cycle < 21; ++cycle) {
         std::string reason;
         testing::internal::CaptureStderr();
         const bool started = engine.StartCapture("127.0.0.1", nullptr, &store, &reason);
         testing::internal::GetCapturedStderr();
         if (!started) GTEST_SKIP() << "cannot capture here: " << reason;
-        EXPECT_EQ(ThreadCount(), threads + 1);
+        if (cycle > 0) {
+            EXPECT_EQ(ThreadCount(), threads + 1);
+        }
         engine.StopCapture("127.0.0.1");
         engine.WaitForCapture("127.0.0.1");
+        if (cycle == 0) {
+            threads = ThreadCount();
+            descriptors = OpenDescriptors();
+        }
         EXPECT_EQ(ThreadCount(), threads) << "cycle " << cycle;
         EXPECT_EQ(engine.GetCaptureState("127.0.0.1"), kCaptureIdle);
     }
