@@ -20,13 +20,17 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 dump="$build/tools/kestrel-dump"
 
-# measure NAME COMMAND...: best wall time of three runs, and peak memory.
+# measure COMMAND...: the best wall time of five runs (microsecond clock of
+# the shell) and the peak memory (GNU time).
 measure() {
-    local best="" peak="" i line
-    for i in 1 2 3; do
-        /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>/dev/null || true
-        line="$(tail -1 "$work/time")"
-        local seconds="${line% *}" kb="${line#* }"
+    local best="" peak="" i
+    for i in 1 2 3 4 5; do
+        local start="$EPOCHREALTIME"
+        /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>/dev/null || true
+        local end="$EPOCHREALTIME"
+        local seconds kb
+        seconds="$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.4f", b - a}')"
+        kb="$(tail -1 "$work/time")"
         if [ -z "$best" ] || awk "BEGIN{exit !($seconds < $best)}"; then best="$seconds"; fi
         if [ -z "$peak" ] || [ "$kb" -gt "$peak" ]; then peak="$kb"; fi
     done
@@ -37,7 +41,7 @@ row() {  # row COUNT WHAT KESTREL_RESULT PEER_NAME PEER_RESULT
     local ks="${3% *}" km="${3#* }" ps="${5% *}" pm="${5#* }"
     awk -v n="$1" -v what="$2" -v ks="$ks" -v km="$km" -v peer="$4" -v ps="$ps" -v pm="$pm" 'BEGIN{
         ratio = (ks > 0) ? ps / ks : 0;
-        printf "%6d  %-8s  %8.3f s %7.1f MB   %-18s %8.3f s %7.1f MB   %6.1fx\n",
+        printf "%6d  %-8s  %8.4f s %7.1f MB   %-18s %8.4f s %7.1f MB   %6.1fx\n",
             n, what, ks, km / 1024, peer, ps, pm / 1024, ratio }'
 }
 

@@ -1,5 +1,7 @@
 #include "core/text_helpers.h"
 
+#include <charconv>
+
 #include <cstdio>
 
 #include "core/names.h"
@@ -188,9 +190,15 @@ std::string FormatHexDump(std::span<const uint8_t> bytes) {
 }
 
 std::string FormatIpv4(const Ipv4Address& a) {
+    // Two addresses per list row: to_chars rather than snprintf, which was
+    // most of the cost of a row.
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
-    return buffer;
+    char* end = buffer;
+    for (size_t i = 0; i < 4; ++i) {
+        if (i) *end++ = '.';
+        end = std::to_chars(end, buffer + sizeof buffer, a[i]).ptr;
+    }
+    return std::string(buffer, end);
 }
 
 }  // namespace kestrel

@@ -152,6 +152,9 @@ TEST(Summaries, TcpFlagsIcmpTypesAndArpOperations) {
     EXPECT_EQ(all.totalLength, 40);
     EXPECT_EQ(FormatIpv4(*all.source), "192.168.1.2");
     EXPECT_EQ(FormatIpv4(*all.destination), "10.0.0.1");
+    EXPECT_EQ(FormatIpv4({0, 0, 0, 0}), "0.0.0.0");
+    EXPECT_EQ(FormatIpv4({255, 255, 255, 255}), "255.255.255.255");
+    EXPECT_EQ(FormatIpv4({100, 9, 10, 199}), "100.9.10.199");
     EXPECT_EQ(SummarizeIpPacket(Reader(TcpFrame(0x12))).text, "TCP【 SYN 】【 ACK 】");
     EXPECT_EQ(SummarizeIpPacket(Reader(TcpFrame(0xC0))).text, "TCP");
 
