@@ -32,10 +32,11 @@ void BM_PacSave(benchmark::State& state) {
 }
 BENCHMARK(BM_PacSave)->Apply(Sizes);
 
-void BM_PacLoad(benchmark::State& state) {
-    const std::string path = bench::TempPath("load.pac");
+// Opening a file of `kind` written from the traffic mix.
+void LoadFile(benchmark::State& state, FileKind kind, const char* name) {
+    const std::string path = bench::TempPath(name);
     std::string error;
-    WritePacFile(*bench::TrafficMix(static_cast<int>(state.range(0))), path, error);
+    SaveCaptureFile(*bench::TrafficMix(static_cast<int>(state.range(0))), path, kind, error);
     for (auto _ : state) {
         PacketStore store;
         if (!LoadCaptureFile(path, store).ok) state.SkipWithError("load failed");
@@ -44,20 +45,11 @@ void BM_PacLoad(benchmark::State& state) {
     std::remove(path.c_str());
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
+
+void BM_PacLoad(benchmark::State& state) { LoadFile(state, FileKind::Pac, "load.pac"); }
 BENCHMARK(BM_PacLoad)->Apply(Sizes);
 
-void BM_PcapLoad(benchmark::State& state) {
-    const std::string path = bench::TempPath("load.pcap");
-    std::string error;
-    WritePcapFile(*bench::TrafficMix(static_cast<int>(state.range(0))), path, error);
-    for (auto _ : state) {
-        PacketStore store;
-        if (!LoadCaptureFile(path, store).ok) state.SkipWithError("load failed");
-        benchmark::DoNotOptimize(store.Count());
-    }
-    std::remove(path.c_str());
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_PcapLoad(benchmark::State& state) { LoadFile(state, FileKind::Pcap, "load.pcap"); }
 BENCHMARK(BM_PcapLoad)->Apply(Sizes);
 
 // A capture worker filling a store while the UI thread polls the count.

@@ -55,6 +55,10 @@ CutPacket::CutPacket(const Packet& full, uint32_t n)
     m_packet = Packet{&m_header, m_bytes.get()};
 }
 
+void StoreSink(void* context, Packet* packet) {
+    static_cast<PacketStore*>(context)->AppendPacket(packet);
+}
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

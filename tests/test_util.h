@@ -48,6 +48,9 @@ private:
     Packet m_packet;
 };
 
+// A packet sink whose context is a PacketStore: the packet is appended.
+void StoreSink(void* context, Packet* packet);
+
 // A fresh temporary folder, removed when the object goes.
 class TempDir {
 public:

@@ -19,9 +19,7 @@ namespace {
 
 using Entry = PcapAddressEntry;
 
-void StoreSink(void* context, Packet* packet) {
-    static_cast<PacketStore*>(context)->AppendPacket(packet);
-}
+using test::StoreSink;
 
 std::vector<uint8_t> Frame(uint8_t tag, size_t size = 60) {
     std::vector<uint8_t> f(size, tag);

@@ -18,13 +18,12 @@
 #include "core/byte_reader.h"
 #include "core/packet_store.h"
 #include "core/text_helpers.h"
+#include "test_util.h"
 
 namespace kestrel {
 namespace {
 
-void StoreSink(void* context, Packet* packet) {
-    static_cast<PacketStore*>(context)->AppendPacket(packet);
-}
+using test::StoreSink;
 
 // The UDP payloads sent to `port` that the store holds, in store order.
 std::vector<std::string> UdpPayloadsTo(const PacketStore& store, uint16_t port) {
