@@ -35,10 +35,13 @@ std::optional<std::vector<PacketPtr>> ReadTransfer(const QMimeData* data) {
 }
 
 void RunSystemDrag(QWidget* source, QMimeData* data) {
+    // The drag object is Qt's to delete. A receiver in another process asks
+    // for the data only after the drop, when exec() has returned here, so the
+    // object (and with it the data) has to outlive this call: the X11 drag
+    // keeps it until the receiver reports the drop finished.
     auto* drag = new QDrag(source);
     drag->setMimeData(data);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
-    drag->deleteLater();
 }
 
 // The packet list's side of the transfer.

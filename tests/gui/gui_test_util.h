@@ -101,24 +101,31 @@ inline void ProcessDeletions() {
     QCoreApplication::processEvents();
 }
 
+// Points the settings and the XDG data folders into `home`; false when the
+// temporary folder could not be made.
+inline bool UsePrivateFolders(const QTemporaryDir& home) {
+    if (!home.isValid())
+        return false;
+    const QByteArray root = home.path().toLocal8Bit();
+    for (const char* folder : {"/config", "/data", "/system-data"})
+        QDir().mkpath(home.path() + QLatin1String(folder));
+    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    setenv("XDG_DATA_DIRS", (root + "/system-data").constData(), 1);
+    return true;
+}
+
 }  // namespace kestrel::test
 
 // main() of a GUI test program: settings and XDG data in a private folder,
 // then the Qt Test run of `TestClass`.
-#define KESTREL_GUI_TEST_MAIN(TestClass)                                 \
-    int main(int argc, char** argv) {                                    \
-        QTemporaryDir home;                                              \
-        if (!home.isValid())                                             \
-            return 2;                                                    \
-        const QByteArray root = home.path().toLocal8Bit();               \
-        QDir().mkpath(home.path() + "/config");                          \
-        QDir().mkpath(home.path() + "/data");                            \
-        QDir().mkpath(home.path() + "/system-data");                     \
-        setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);    \
-        setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);        \
-        setenv("XDG_DATA_DIRS", (root + "/system-data").constData(), 1); \
-        QApplication application(argc, argv);                            \
-        kestrel::InstallFontSubstitutions();                             \
-        TestClass test;                                                  \
-        return QTest::qExec(&test, argc, argv);                          \
+#define KESTREL_GUI_TEST_MAIN(TestClass)             \
+    int main(int argc, char** argv) {                \
+        QTemporaryDir home;                          \
+        if (!kestrel::test::UsePrivateFolders(home)) \
+            return 2;                                \
+        QApplication application(argc, argv);        \
+        kestrel::InstallFontSubstitutions();         \
+        TestClass test;                              \
+        return QTest::qExec(&test, argc, argv);      \
     }
