@@ -7,6 +7,7 @@
 
 #include "bench_util.h"
 #include "core/capture_file.h"
+#include "core/local_time.h"
 #include "core/pac_file.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
@@ -86,8 +87,9 @@ BENCHMARK(BM_AppendCopies)->Arg(60)->Arg(1514)->Unit(benchmark::kMillisecond);
 void BM_RowTexts(benchmark::State& state) {
     const auto store = bench::TrafficMix(static_cast<int>(state.range(0)));
     for (auto _ : state) {
+        LocalTimeCache times;
         for (int i = 0; i < store->Count(); ++i) {
-            benchmark::DoNotOptimize(BuildRowTexts(*store->At(i), i + 1));
+            benchmark::DoNotOptimize(BuildRowTexts(*store->At(i), i + 1, &times));
         }
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));

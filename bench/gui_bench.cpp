@@ -12,6 +12,7 @@
 
 #include "bench_util.h"
 #include "core/capture_file.h"
+#include "core/local_time.h"
 #include "core/pac_file.h"
 #include "list/packet_list.h"
 #include "pane_host_fixture.h"
@@ -26,8 +27,9 @@ constexpr int kPackets = PacketStore::kCapacity;
 void BM_BuildRows(benchmark::State& state) {
     const std::unique_ptr<PacketStore> store = bench::TrafficMix(kPackets);
     for (auto _ : state) {
+        LocalTimeCache times;
         for (int i = 0; i < store->Count(); ++i) {
-            ListRow row = MakeListRow(*store->At(i), i + 1);
+            ListRow row = MakeListRow(*store->At(i), i + 1, &times);
             benchmark::DoNotOptimize(row);
         }
     }

@@ -1,5 +1,6 @@
 #include "core/row_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -63,15 +64,33 @@ RowKind KindOfProtocol(uint8_t protocol) {
     }
 }
 
+// "HH:MM:SS" of the local time of `seconds`; empty when it cannot be converted.
+std::string LocalClockText(uint32_t seconds, LocalTimeCache* times) {
+    std::tm tm{};
+    if (!(times ? times->ToLocalCalendar(seconds, tm) : ToLocalCalendar(seconds, tm)))
+        return {};
+    const auto digits = [](int value, char* out) {
+        // A leap second shows as 60; nothing wider comes from the C library.
+        value = std::clamp(value, 0, 99);
+        out[0] = static_cast<char>('0' + value / 10);
+        out[1] = static_cast<char>('0' + value % 10);
+    };
+    char text[8] = {0, 0, ':', 0, 0, ':', 0, 0};
+    digits(tm.tm_hour, text);
+    digits(tm.tm_min, text + 3);
+    digits(tm.tm_sec, text + 6);
+    return std::string(text, sizeof text);
+}
+
 }  // namespace
 
-RowTexts BuildRowTexts(const Packet& packet, int number) {
+RowTexts BuildRowTexts(const Packet& packet, int number, LocalTimeCache* times) {
     RowTexts row;
     auto& c = row.cells;
     const ByteReader frame(packet);
     c[kColumnNumber] = Decimal(number);
     if (packet.header) {
-        c[kColumnTime] = FormatLocalTime(packet.header->tv_sec, "%H:%M:%S");
+        c[kColumnTime] = LocalClockText(packet.header->tv_sec, times);
         c[kColumnLength] = Decimal(packet.header->caplen);
     }
     std::optional<MacAddress> source, destination;

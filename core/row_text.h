@@ -47,8 +47,11 @@ struct RowTexts {
     bool offersExtractionValues = false;
 };
 
+class LocalTimeCache;
+
 // Cell texts of the packet in row `number` - 1. Cells whose bytes were not
-// captured stay empty; nothing beyond caplen is read.
-RowTexts BuildRowTexts(const Packet& packet, int number);
+// captured stay empty; nothing beyond caplen is read. Callers building many
+// rows at once pass a time cache (one per batch) for the local time cell.
+RowTexts BuildRowTexts(const Packet& packet, int number, LocalTimeCache* times = nullptr);
 
 }  // namespace kestrel

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "capture/capture_engine.h"
+#include "core/local_time.h"
 #include "dump/packet_dump.h"
 #include "list/extract_dialog.h"
 #include "list/pane_menu.h"
@@ -39,8 +40,8 @@ constexpr std::array<FontChoice, 5> kFontChoices = {{{cmd::kListFontLargest, -21
 
 }  // namespace
 
-ListRow MakeListRow(const Packet& packet, int number) {
-    RowTexts texts = BuildRowTexts(packet, number);
+ListRow MakeListRow(const Packet& packet, int number, LocalTimeCache* times) {
+    RowTexts texts = BuildRowTexts(packet, number, times);
     ListRow row;
     for (size_t i = 0; i < texts.cells.size(); ++i) {
         row.cells[i] =
@@ -219,8 +220,9 @@ void CPacketList::ShowPendingRows() {
         return;
     std::vector<ListRow> rows;
     rows.reserve(static_cast<size_t>(end - m_rowCount));
+    LocalTimeCache times;
     for (int i = m_rowCount; i < end; ++i) {
-        rows.push_back(MakeListRow(*store.At(i), i + 1));
+        rows.push_back(MakeListRow(*store.At(i), i + 1, &times));
         if (rows.back().offersExtractionValues)
             m_extractDialog->AddRowValues(rows.back().cells);
     }

@@ -34,7 +34,7 @@ struct ListRow {
     bool offersExtractionValues = false;
 };
 
-ListRow MakeListRow(const Packet& packet, int number);
+ListRow MakeListRow(const Packet& packet, int number, LocalTimeCache* times = nullptr);
 
 // Rows in store order; after a removal RenumberRows gives every "No." cell
 // its row index + 1 again.

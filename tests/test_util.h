@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -74,6 +76,26 @@ Packet* MakeTestPacket(const std::vector<uint8_t>& bytes, uint32_t tv_sec = 0,
 // header starts at 14, and, when `transport` is true, the TCP/UDP/ICMP/IGMP
 // checksum too, so hand-written frames are valid.
 void FixIpv4Checksums(std::vector<uint8_t>& frame, bool transport = true);
+
+// The local time zone set to `zone` (a TZ value) for the object's lifetime.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) m_old = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_old.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", m_old.c_str(), 1);
+        tzset();
+    }
+
+private:
+    std::string m_old;
+};
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

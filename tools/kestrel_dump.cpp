@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/capture_file.h"
+#include "core/local_time.h"
 #include "core/packet_store.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
@@ -58,8 +59,8 @@ void PrintUsage(std::FILE* out) {
         out);
 }
 
-void PrintRow(const Packet& packet, int number, std::string& out) {
-    const RowTexts row = BuildRowTexts(packet, number);
+void PrintRow(const Packet& packet, int number, LocalTimeCache& times, std::string& out) {
+    const RowTexts row = BuildRowTexts(packet, number, &times);
     for (int c = 0; c < kColumnCount; ++c) {
         if (c) out += '\t';
         out += row.cells[static_cast<size_t>(c)];
@@ -94,9 +95,10 @@ int DumpFile(const std::string& path, const Options& options) {
     std::string out;
     out.reserve(1 << 20);
     const int count = store->Count();
+    LocalTimeCache times;
     for (int i = 0; i < count; ++i) {
         const Packet& packet = *store->At(i);
-        if (options.rows) PrintRow(packet, i + 1, out);
+        if (options.rows) PrintRow(packet, i + 1, times, out);
         if (options.tree) dump::AppendTree(packet, i + 1, options.lineCount, out);
         if (options.hex) PrintHex(packet, out);
         if (out.size() > (1 << 20) - 70000) Flush(out);

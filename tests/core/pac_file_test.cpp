@@ -16,6 +16,7 @@ namespace {
 
 using test::Hex;
 using test::MakeTestPacket;
+using test::ScopedTimeZone;
 using test::TempDir;
 
 std::unique_ptr<PacketStore> Parse(const std::vector<uint8_t>& bytes) {
@@ -39,23 +40,6 @@ std::vector<uint8_t> Record(const std::vector<uint8_t>& frame, uint16_t ms = 0) 
     r.insert(r.end(), frame.begin(), frame.end());
     return r;
 }
-
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_old.empty()) unsetenv("TZ");
-        else setenv("TZ", m_old.c_str(), 1);
-        tzset();
-    }
-
-private:
-    std::string m_old;
-};
 
 // The per-minute shortcut of file loads and saves gives what the C library
 // gives, across daylight saving changes and in zones with odd offsets.
