@@ -81,7 +81,8 @@ void FixIpv4Checksums(std::vector<uint8_t>& frame, bool transport = true);
 class ScopedTimeZone {
 public:
     explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_old = old;
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
         setenv("TZ", zone, 1);
         tzset();
     }

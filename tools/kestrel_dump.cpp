@@ -98,7 +98,8 @@ int DumpFile(const std::string& path, const Options& options) {
     LocalTimeCache times;
     for (int i = 0; i < count; ++i) {
         const Packet& packet = *store->At(i);
-        if (options.rows) PrintRow(packet, i + 1, times, out);
+        if (options.rows)
+            PrintRow(packet, i + 1, times, out);
         if (options.tree) dump::AppendTree(packet, i + 1, options.lineCount, out);
         if (options.hex) PrintHex(packet, out);
         if (out.size() > (1 << 20) - 70000) Flush(out);

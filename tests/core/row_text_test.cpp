@@ -104,15 +104,16 @@ TEST(RowTexts, CellsKindsAndColours) {
 // of the C library's local time: across daylight saving changes, in zones
 // with odd offsets, and in a zone with leap seconds (where 23:59:60 exists).
 TEST(RowTexts, BatchTimeCellsMatchTheCLibrary) {
-    for (const char* zone : {"Europe/Berlin", "Asia/Kathmandu", "Australia/Lord_Howe",
-                             "right/UTC", "UTC"}) {
+    for (const char* zone :
+         {"Europe/Berlin", "Asia/Kathmandu", "Australia/Lord_Howe", "right/UTC", "UTC"}) {
         test::ScopedTimeZone scoped(zone);
         std::vector<uint32_t> times;
         for (uint32_t base : {1774746000u - 7200, 1792890000u - 7200})
             for (uint32_t t = base; t < base + 4 * 3600; t += 13) times.push_back(t);
         // The leap second at the end of 2016, in right/UTC 1483228826.
         for (uint32_t t = 1483228800; t < 1483228860; ++t) times.push_back(t);
-        for (uint64_t t = 0; t < UINT32_MAX; t += 98765431) times.push_back(static_cast<uint32_t>(t));
+        for (uint64_t t = 0; t < UINT32_MAX; t += 98765431)
+            times.push_back(static_cast<uint32_t>(t));
         LocalTimeCache cache;
         std::vector<uint8_t> frame(14, 0);
         for (uint32_t t : times) {
