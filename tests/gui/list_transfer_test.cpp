@@ -352,6 +352,21 @@ private slots:
         source->ListPane()->OnCommand(cmd::kListExtract);
         QCOMPARE(app->MainFrame()->ChildFrames().size(), windows);
         QVERIFY(source->ListPane()->ExtractDialog()->Conditions().empty());
+
+        if (const QByteArray shots = qgetenv("KESTREL_SHOTS_DIR"); !shots.isEmpty()) {
+            bool saved = false;
+            source->ListPane()->ExtractDialog()->SetRunner([&](CExtractDialog& d) {
+                AddCondition(d, "192.168.0.1", "ALL", "ALL", "ALL");
+                AddCondition(d, "ALL", "10.0.0.5", "80", "ALL");
+                d.show();
+                if (QTest::qWaitForWindowExposed(&d))
+                    saved = d.grab().save(QString::fromLocal8Bit(shots) + "/extract_dialog.png");
+                d.CancelButton()->click();
+                return d.result();
+            });
+            source->ListPane()->OnCommand(cmd::kListExtract);
+            QVERIFY(saved);
+        }
     }
 
     void valuesOutliveRowsAndPendingEntriesStayOut() {
