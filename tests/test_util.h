@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -87,15 +88,16 @@ public:
         tzset();
     }
     ~ScopedTimeZone() {
-        if (m_old.empty())
-            unsetenv("TZ");
+        // An empty TZ (UTC) is restored as such, not as an unset one.
+        if (m_old)
+            setenv("TZ", m_old->c_str(), 1);
         else
-            setenv("TZ", m_old.c_str(), 1);
+            unsetenv("TZ");
         tzset();
     }
 
 private:
-    std::string m_old;
+    std::optional<std::string> m_old;
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
