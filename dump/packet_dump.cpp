@@ -12,10 +12,10 @@
 
 #include "capture/capture_engine.h"
 #include "core/text_helpers.h"
-#include "list/pane_menu.h"
-#include "shell/command_ids.h"
-#include "shell/pane_host.h"
-#include "shell/profile.h"
+#include "framework/command_ids.h"
+#include "framework/pane_host.h"
+#include "framework/pane_menu.h"
+#include "framework/profile.h"
 #include "tree/packet_tree.h"
 
 namespace kestrel {

@@ -10,9 +10,9 @@
 #include <algorithm>
 
 #include "core/packet_store.h"
+#include "framework/kestrel_doc.h"
+#include "framework/pane_host.h"
 #include "list/packet_list.h"
-#include "shell/kestrel_doc.h"
-#include "shell/pane_host.h"
 
 namespace kestrel {
 

@@ -7,9 +7,9 @@
 #include <QMimeData>
 
 #include "core/transfer_payload.h"
+#include "framework/kestrel_doc.h"
+#include "framework/pane_host.h"
 #include "list/packet_list.h"
-#include "shell/kestrel_doc.h"
-#include "shell/pane_host.h"
 
 namespace kestrel {
 

@@ -10,14 +10,14 @@
 #include <QVBoxLayout>
 
 #include "dump/packet_dump.h"
+#include "framework/command_ids.h"
+#include "framework/doc_template.h"
+#include "framework/kestrel_doc.h"
+#include "framework/profile.h"
+#include "framework/prompter.h"
 #include "list/packet_list.h"
-#include "shell/command_ids.h"
-#include "shell/doc_template.h"
 #include "shell/kestrel_app.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
-#include "shell/profile.h"
-#include "shell/prompter.h"
 #include "tree/packet_tree.h"
 
 namespace kestrel {

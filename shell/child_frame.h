@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/command_target.h"
-#include "shell/pane_host.h"
+#include "framework/command_target.h"
+#include "framework/pane_host.h"
 
 class QMdiSubWindow;
 class QSplitter;

@@ -6,13 +6,13 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
+#include "framework/command_ids.h"
+#include "framework/kestrel_doc.h"
+#include "framework/prompter.h"
 #include "shell/about_box.h"
 #include "shell/child_frame.h"
-#include "shell/command_ids.h"
 #include "shell/desktop_integration.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
-#include "shell/prompter.h"
 
 namespace kestrel {
 

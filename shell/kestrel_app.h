@@ -7,9 +7,9 @@
 #include <array>
 #include <memory>
 
-#include "shell/command_target.h"
-#include "shell/doc_template.h"
-#include "shell/prompter.h"
+#include "framework/command_target.h"
+#include "framework/doc_template.h"
+#include "framework/prompter.h"
 
 namespace kestrel {
 

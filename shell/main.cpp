@@ -3,9 +3,9 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
+#include "framework/profile.h"
 #include "shell/desktop_integration.h"
 #include "shell/kestrel_app.h"
-#include "shell/profile.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);

@@ -16,15 +16,15 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "framework/command_ids.h"
+#include "framework/kestrel_doc.h"
+#include "framework/menu_builder.h"
+#include "framework/profile.h"
+#include "framework/prompter.h"
 #include "list/packet_list.h"
 #include "shell/child_frame.h"
-#include "shell/command_ids.h"
 #include "shell/desktop_integration.h"
 #include "shell/kestrel_app.h"
-#include "shell/kestrel_doc.h"
-#include "shell/menu_builder.h"
-#include "shell/profile.h"
-#include "shell/prompter.h"
 #include "shell/window_tab_bar.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "capture/capture_engine.h"
-#include "shell/command_target.h"
+#include "framework/command_target.h"
 
 class QMdiArea;
 class QMdiSubWindow;

@@ -10,10 +10,10 @@
 
 #include "capture/capture_engine.h"
 #include "dump/packet_dump.h"
-#include "list/pane_menu.h"
-#include "shell/command_ids.h"
-#include "shell/pane_host.h"
-#include "shell/profile.h"
+#include "framework/command_ids.h"
+#include "framework/pane_host.h"
+#include "framework/pane_menu.h"
+#include "framework/profile.h"
 
 namespace kestrel {
 

@@ -5,9 +5,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "framework/command_ids.h"
 #include "gui_test_util.h"
 #include "shell/about_box.h"
-#include "shell/command_ids.h"
 #include "shell/link_label.h"
 #include "shell/main_frame.h"
 

@@ -6,15 +6,15 @@
 #include <QTemporaryDir>
 
 #include "core/capture_file.h"
+#include "framework/command_ids.h"
+#include "framework/kestrel_doc.h"
+#include "framework/menu_builder.h"
+#include "framework/menu_resources.h"
 #include "gui_test_util.h"
 #include "list/packet_list.h"
 #include "scripted_adapters.h"
 #include "shell/child_frame.h"
-#include "shell/command_ids.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
-#include "shell/menu_builder.h"
-#include "shell/menu_resources.h"
 
 using namespace kestrel;
 using kestrel::test::ScriptedAdapters;

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "core/capture_file.h"
+#include "framework/kestrel_doc.h"
 #include "gui_test_util.h"
 #include "list/packet_list.h"
 #include "shell/child_frame.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
 
 using namespace kestrel;

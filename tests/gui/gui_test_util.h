@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include "framework/profile.h"
+#include "framework/prompter.h"
 #include "shell/kestrel_app.h"
-#include "shell/profile.h"
-#include "shell/prompter.h"
 
 namespace kestrel::test {
 

@@ -19,13 +19,13 @@
 
 #include "core/packet.h"
 #include "core/transfer_payload.h"
+#include "framework/command_ids.h"
+#include "framework/kestrel_doc.h"
 #include "gui_test_util.h"
 #include "list/extract_dialog.h"
 #include "list/packet_list.h"
 #include "list/packet_transfer.h"
 #include "shell/child_frame.h"
-#include "shell/command_ids.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
 
 using namespace kestrel;

@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "dump/packet_dump.h"
+#include "framework/doc_template.h"
+#include "framework/kestrel_doc.h"
+#include "framework/pane_host.h"
+#include "framework/prompter.h"
 #include "list/packet_list.h"
-#include "shell/doc_template.h"
-#include "shell/kestrel_doc.h"
-#include "shell/pane_host.h"
-#include "shell/prompter.h"
 #include "tree/packet_tree.h"
 
 namespace kestrel::test {

@@ -18,10 +18,10 @@
 #include "core/capture_file.h"
 #include "core/packet.h"
 #include "core/text_helpers.h"
+#include "framework/command_ids.h"
+#include "framework/menu_builder.h"
+#include "framework/profile.h"
 #include "pane_host_fixture.h"
-#include "shell/command_ids.h"
-#include "shell/menu_builder.h"
-#include "shell/profile.h"
 
 using namespace kestrel;
 using kestrel::test::CPaneWindow;

@@ -12,14 +12,14 @@
 
 #include "core/capture_file.h"
 #include "core/packet.h"
+#include "framework/command_ids.h"
+#include "framework/kestrel_doc.h"
+#include "framework/menu_builder.h"
 #include "gui_test_util.h"
 #include "list/packet_list.h"
 #include "shell/child_frame.h"
-#include "shell/command_ids.h"
 #include "shell/desktop_integration.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
-#include "shell/menu_builder.h"
 #include "tree/packet_tree.h"
 
 using namespace kestrel;

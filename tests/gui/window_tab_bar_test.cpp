@@ -6,9 +6,9 @@
 #include <QPainter>
 #include <QTabBar>
 
+#include "framework/kestrel_doc.h"
 #include "gui_test_util.h"
 #include "shell/child_frame.h"
-#include "shell/kestrel_doc.h"
 #include "shell/main_frame.h"
 #include "shell/window_tab_bar.h"
 

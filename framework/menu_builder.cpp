@@ -1,4 +1,4 @@
-#include "shell/menu_builder.h"
+#include "framework/menu_builder.h"
 
 #include <QAction>
 #include <QMenu>

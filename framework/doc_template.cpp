@@ -1,4 +1,4 @@
-#include "shell/doc_template.h"
+#include "framework/doc_template.h"
 
 namespace kestrel {
 

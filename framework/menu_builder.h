@@ -4,8 +4,8 @@
 #include <QList>
 #include <functional>
 
-#include "shell/command_target.h"
-#include "shell/menu_resources.h"
+#include "framework/command_target.h"
+#include "framework/menu_resources.h"
 
 class QAction;
 class QMenu;

@@ -1,8 +1,8 @@
-#include "shell/menu_resources.h"
+#include "framework/menu_resources.h"
 
 #include <algorithm>
 
-#include "shell/command_ids.h"
+#include "framework/command_ids.h"
 
 namespace kestrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/prompter.h"
+#include "framework/prompter.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

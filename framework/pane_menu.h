@@ -7,8 +7,8 @@
 #include <QMenu>
 #include <functional>
 
-#include "shell/command_ids.h"
-#include "shell/menu_builder.h"
+#include "framework/command_ids.h"
+#include "framework/menu_builder.h"
 
 namespace kestrel {
 

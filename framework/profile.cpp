@@ -1,4 +1,4 @@
-#include "shell/profile.h"
+#include "framework/profile.h"
 
 #include <QSettings>
 

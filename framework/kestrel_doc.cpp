@@ -1,4 +1,4 @@
-#include "shell/kestrel_doc.h"
+#include "framework/kestrel_doc.h"
 
 #include <QFileInfo>
 
