@@ -1,0 +1,35 @@
+# Fails when a folder includes a header from a folder above it. The folders
+# are the layers: core and capture (no Qt) < tree/decode < framework < the
+# panes (list, tree view, dump) < shell; tools use the layers without Qt.
+#   cmake -DSOURCE_DIR=<project> -P check_layers.cmake
+cmake_minimum_required(VERSION 3.25)
+set(allowed_core core)
+set(allowed_capture capture core)
+set(allowed_decode core tree)
+set(allowed_tools core capture tree tools)
+set(allowed_framework core framework)
+set(allowed_dump core capture framework tree dump)
+set(allowed_tree_view core capture framework tree dump)
+set(allowed_list core capture framework tree dump list)
+
+function(check_folder layer)
+    file(GLOB_RECURSE sources ${SOURCE_DIR}/${ARGN})
+    foreach(source ${sources})
+        file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
+        foreach(line ${includes})
+            string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" folder "${line}")
+            if(NOT folder IN_LIST allowed_${layer})
+                message(SEND_ERROR "${source}: ${line} (layer ${layer} may include ${allowed_${layer}})")
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
+
+check_folder(core core/*.h core/*.cpp)
+check_folder(capture capture/*.h capture/*.cpp)
+check_folder(decode tree/decode/*.h tree/decode/*.cpp)
+check_folder(tools tools/*.h tools/*.cpp)
+check_folder(framework framework/*.h framework/*.cpp)
+check_folder(dump dump/*.h dump/*.cpp)
+check_folder(tree_view tree/packet_tree.h tree/packet_tree.cpp)
+check_folder(list list/*.h list/*.cpp)
