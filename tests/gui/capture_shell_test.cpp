@@ -354,6 +354,13 @@ private slots:
         // One second after the store filled up the capture stops by itself.
         QTRY_COMPARE_WITH_TIMEOUT(child->GetCaptureState(), kCaptureIdle, 10000);
         QCOMPARE(child->GetDocument()->Store().Count(), PacketStore::kCapacity);
+        // Started again on the full document, it stops again at the first
+        // packet the store refuses: the commands never show a capture that
+        // stores nothing.
+        adapters.DeliverFrames(0, 3);
+        QVERIFY(child->StartCapture());
+        QTRY_COMPARE_WITH_TIMEOUT(child->GetCaptureState(), kCaptureIdle, 10000);
+        QCOMPARE(child->GetDocument()->Store().DiscardedCount(), uint64_t{10 + 3});
         QVERIFY(app.prompter->messages.empty());
     }
 };
