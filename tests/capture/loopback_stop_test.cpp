@@ -5,11 +5,8 @@
 // `--gtest_repeat=20` gives the spread over twenty runs (one line each).
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,9 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "core/byte_reader.h"
 #include "core/capture_file.h"
-#include "core/text_helpers.h"
+#include "loopback_udp.h"
 #include "test_util.h"
 
 namespace kestrel {
@@ -85,41 +81,14 @@ pid_t StartDump(const std::string& name, const std::string& out, const std::stri
     return pid;
 }
 
-// The UDP payloads sent to `port` that the file holds.
-std::multiset<std::string> PayloadsTo(const PacketStore& store, uint16_t port) {
-    std::multiset<std::string> payloads;
-    for (int i = 0; i < store.Count(); ++i) {
-        const ByteReader frame(*store.At(i));
-        const IpSummary ip = SummarizeIpPacket(frame);
-        if (ip.protocol != kIpProtocolUdp || ip.destinationPort != port)
-            continue;
-        const size_t udp = kEthernetHeaderLength + (*frame.U8(kEthernetHeaderLength) & 0x0F) * 4u;
-        const auto length = frame.Be16(udp + 4);
-        if (!length || *length < 8)
-            continue;
-        const auto data = frame.Available(udp + 8, *length - 8u);
-        payloads.emplace(data.begin(), data.end());
-    }
-    return payloads;
-}
-
 TEST(LoopbackStop, SigintAfterOneSecondKeepsTheFramesOfThatSecond) {
     if (geteuid() != 0)
         GTEST_SKIP() << "capturing needs root";
     if (!std::filesystem::exists(DumpPath()))
         GTEST_SKIP() << "no kestrel-dump at " << DumpPath();
 
-    const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(receiver, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    const uint16_t port = ntohs(address.sin_port);
-    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(sender, 0);
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
 
     test::TempDir temp;
     const std::string out = temp.File("second.pac").string();
@@ -143,14 +112,10 @@ TEST(LoopbackStop, SigintAfterOneSecondKeepsTheFramesOfThatSecond) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kSent; ++i) {
         std::this_thread::sleep_until(start + std::chrono::microseconds(1000000 / kRate) * i);
-        const std::string text = tag + std::to_string(i);
-        sendto(sender, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
+        udp.Send(tag + std::to_string(i));
     }
     ASSERT_EQ(kill(dump, SIGINT), 0);
     ASSERT_EQ(waitpid(dump, &status, 0), dump);
-    close(sender);
-    close(receiver);
     std::ifstream errText(err);
     const std::string stderrText((std::istreambuf_iterator<char>(errText)),
                                  std::istreambuf_iterator<char>());
@@ -162,7 +127,7 @@ TEST(LoopbackStop, SigintAfterOneSecondKeepsTheFramesOfThatSecond) {
     // frames not yet handed over loses first.
     int kept = 0;
     int keptLast = 0;
-    for (const std::string& payload : PayloadsTo(store, port)) {
+    for (const std::string& payload : test::UdpPayloadsTo(store, udp.Port())) {
         if (payload.rfind(tag, 0) != 0)
             continue;
         ++kept;

@@ -31,17 +31,7 @@
 #include "list/packet_transfer.h"
 #include "shell/child_frame.h"
 #include "shell/main_frame.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KESTREL_OWN_ALLOCATOR 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define KESTREL_OWN_ALLOCATOR 0
-#endif
-#endif
-#ifndef KESTREL_OWN_ALLOCATOR
-#define KESTREL_OWN_ALLOCATOR 1
-#endif
+#include "tests/own_allocator.h"
 
 using namespace kestrel;
 using kestrel::test::TestApp;
