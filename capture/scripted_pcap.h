@@ -1,8 +1,8 @@
 // A capture library played from a script, for tests: adapters with chosen
 // address lists and descriptions, open failures and warnings, link types,
 // and per-adapter events (frames, read timeouts, read errors, kernel drops,
-// the end of the stream). Every
-// call is thread-safe: tests script from their own thread while workers read.
+// the end of the stream). Every call is thread-safe: tests script from their
+// own thread while workers read.
 #pragma once
 
 #include <condition_variable>
