@@ -21,8 +21,8 @@ using test::TempDir;
 
 std::unique_ptr<PacketStore> Parse(const std::vector<uint8_t>& bytes) {
     auto store = std::make_unique<PacketStore>();
-    std::string error;
-    EXPECT_TRUE(ParsePac(bytes, *store, error)) << error;
+    const LoadResult result = LoadCaptureBytes(bytes, *store);
+    EXPECT_TRUE(result.ok) << result.error;
     return store;
 }
 
@@ -176,16 +176,13 @@ TEST(PacFileTest, StopsAtThirtyThousandRecords) {
     EXPECT_EQ(store->DiscardedCount(), 0u);  // the rest is ignored, not discarded
 
     // A complete record left over is reported; an incomplete tail is not.
-    bool truncated = false;
-    std::string error;
     PacketStore full;
-    ASSERT_TRUE(ParsePac(file, full, error, &truncated));
-    EXPECT_TRUE(truncated);
+    EXPECT_TRUE(LoadCaptureBytes(file, full).truncated);
     file.resize(file.size() - 1);
     PacketStore cut;
-    ASSERT_TRUE(ParsePac(file, cut, error, &truncated));
+    const LoadResult result = LoadCaptureBytes(file, cut);
     EXPECT_EQ(cut.Count(), PacketStore::kCapacity);
-    EXPECT_FALSE(truncated);
+    EXPECT_FALSE(result.truncated);
 }
 
 TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {
