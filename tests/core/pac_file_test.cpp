@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
-#include <sys/stat.h>
-#include <cstring>
 
 #include "core/capture_file.h"
 #include "core/local_time.h"
@@ -44,8 +44,8 @@ std::vector<uint8_t> Record(const std::vector<uint8_t>& frame, uint16_t ms = 0) 
 // The per-minute shortcut of file loads and saves gives what the C library
 // gives, across daylight saving changes and in zones with odd offsets.
 TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
-    for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu",
-                             "Australia/Lord_Howe", "UTC"}) {
+    for (const char* zone :
+         {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu", "Australia/Lord_Howe", "UTC"}) {
         ScopedTimeZone scoped(zone);
         LocalTimeCache cache;
         // Around the spring and autumn changes of 2026, second by second,
@@ -53,7 +53,8 @@ TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
         std::vector<uint32_t> times;
         for (uint32_t base : {1774746000u - 7200, 1792890000u - 7200})
             for (uint32_t t = base; t < base + 4 * 3600; t += 7) times.push_back(t);
-        for (uint64_t t = 0; t < UINT32_MAX; t += 9876543) times.push_back(static_cast<uint32_t>(t));
+        for (uint64_t t = 0; t < UINT32_MAX; t += 9876543)
+            times.push_back(static_cast<uint32_t>(t));
         for (uint32_t t : times) {
             std::tm direct{}, cached{};
             ASSERT_EQ(ToLocalCalendar(t, direct), cache.ToLocalCalendar(t, cached));
@@ -68,11 +69,11 @@ TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
             std::tm tm{};
             ASSERT_TRUE(ToLocalCalendar(t, tm));
             const int fields[6] = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                                   tm.tm_hour, tm.tm_min, tm.tm_sec};
-            ASSERT_EQ(back.FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
-                                             fields[5]),
-                      FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
-                                        fields[5]))
+                                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+            ASSERT_EQ(
+                back.FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
+                                       fields[5]),
+                FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]))
                 << zone << " " << t;
         }
         // Fields the C library normalises.
@@ -165,6 +166,62 @@ TEST(PacFileTest, ShortFilesAndIncompleteTails) {
     EXPECT_EQ(store->At(0)->data[0], 9);
 }
 
+// A record longer than any view can show (2 GiB and more, or just beyond
+// kMaxPacketLength) is a damaged tail even when all its bytes are there
+// (sparse files); as the first record it makes the file no packet file.
+TEST(PacFileTest, RecordsBeyondTheLengthBoundAreADamagedTail) {
+    TempDir dir;
+    for (const uint32_t n : {0x80000000u, 0xFFFFFFF0u, kMaxPacketLength + 1}) {
+        auto head = Record({7, 7});
+        auto huge = Record({});
+        for (int i = 0; i < 4; ++i)
+            huge[static_cast<size_t>(i)] = static_cast<uint8_t>(n >> (8 * i));
+        const auto path = dir.File("huge.pac");
+        for (const bool first : {false, true}) {
+            auto bytes = first ? huge : head;
+            if (!first)
+                bytes.insert(bytes.end(), huge.begin(), huge.end());
+            test::WriteFileBytes(path, bytes);
+            std::filesystem::resize_file(path, bytes.size() + n);
+            auto store = std::make_unique<PacketStore>();
+            const LoadResult result = LoadCaptureFile(path.string(), *store);
+            EXPECT_EQ(result.ok, !first) << n;
+            EXPECT_EQ(store->Count(), first ? 0 : 1) << n;
+        }
+    }
+    // The largest length is a packet; one byte more is no packet at all.
+    PacketHeader header;
+    header.caplen = header.len = kMaxPacketLength + 1;
+    EXPECT_EQ(MakePacket(header, nullptr), nullptr);
+    header.caplen = 1u << 31;
+    EXPECT_EQ(MakePacket(header, nullptr), nullptr);
+}
+
+// Zeros or text are no records even where a length would fit: their time
+// fields are no calendar time. Our own writer always writes one.
+TEST(PacFileTest, RecordsWithoutACalendarTimeAreNoRecords) {
+    auto store = Parse(Record({1, 2, 3}));
+    ASSERT_EQ(store->Count(), 1);
+    auto zeros = std::vector<uint8_t>(20 * 5, 0);
+    store = std::make_unique<PacketStore>();
+    EXPECT_FALSE(LoadCaptureBytes(zeros, *store).ok);
+    // After a good record, zeros end the file like any damaged tail.
+    auto file = Record({1, 2, 3});
+    file.insert(file.end(), zeros.begin(), zeros.end());
+    EXPECT_EQ(Parse(file)->Count(), 1);
+    // An oversized microsecond field is written as whole seconds and
+    // milliseconds below 1000, so the file reads back.
+    PacketStore odd;
+    odd.AppendPacket(MakeTestPacket({1}, 1700000000, 2500000));
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WritePacFile(odd, dir.File("odd.pac").string(), error)) << error;
+    PacketStore back;
+    ASSERT_TRUE(LoadCaptureFile(dir.File("odd.pac").string(), back).ok);
+    EXPECT_EQ(back.At(0)->header->tv_sec, 1700000002u);
+    EXPECT_EQ(back.At(0)->header->tv_usec, 500000u);
+}
+
 TEST(PacFileTest, StopsAtThirtyThousandRecords) {
     std::vector<uint8_t> file;
     const auto record = Record({0xAB, 0xCD});
@@ -187,8 +244,8 @@ TEST(PacFileTest, StopsAtThirtyThousandRecords) {
 
 TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("notes.txt"),
-                         std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
+    test::WriteFileBytes(dir.File("notes.txt"), std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ',
+                                                                     'w', 'o', 'r', 'l', 'd'});
     auto store = std::make_unique<PacketStore>();
     LoadResult result = LoadCaptureFile(dir.File("notes.txt").string(), *store);
     EXPECT_FALSE(result.ok);
@@ -222,7 +279,7 @@ TEST(PacFileTest, WriteErrorsAreReported) {
     // /dev/full stays a device (never renamed over).
     if (full) {
         EXPECT_FALSE(WritePacFile(*store, "/dev/full", error));
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(::stat("/dev/full", &st), 0);
         EXPECT_TRUE(S_ISCHR(st.st_mode));
     }
