@@ -18,12 +18,14 @@ std::vector<PacketPtr> CorpusFrames() {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
         const auto ext = entry.path().extension();
-        if (ext == ".pcap" || ext == ".pcapng") files.push_back(entry.path());
+        if (ext == ".pcap" || ext == ".pcapng")
+            files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
     for (const auto& path : files) {
         PacketStore store;
-        if (!LoadCaptureFile(path.string(), store).ok) continue;
+        if (!LoadCaptureFile(path.string(), store).ok)
+            continue;
         for (int i = 0; i < store.Count(); ++i) frames.emplace_back(CopyPacket(store.At(i)));
     }
     return frames;
@@ -31,10 +33,11 @@ std::vector<PacketPtr> CorpusFrames() {
 
 PacketPtr Frame(uint32_t size, uint8_t protocol) {
     std::vector<uint8_t> bytes(size < 54 ? 54 : size, 0x61);
-    const uint8_t head[] = {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0x66, 0x77, 0x88, 0x99, 0xaa,
-                            0x08, 0x00, 0x45, 0, 0x05, 0xdc, 0, 1, 0x40, 0, 64, protocol, 0, 0,
-                            192, 168, 1, 2, 10, 0, 0, 1, 0xd4, 0x31, 0, 80, 0, 0, 0, 1, 0, 0,
-                            0, 0, 0x50, 0x18, 0xff, 0xff, 0, 0, 0, 0};
+    const uint8_t head[] = {0,    0x11,     0x22, 0x33, 0x44, 0x55, 0,    0x66, 0x77, 0x88, 0x99,
+                            0xaa, 0x08,     0x00, 0x45, 0,    0x05, 0xdc, 0,    1,    0x40, 0,
+                            64,   protocol, 0,    0,    192,  168,  1,    2,    10,   0,    0,
+                            1,    0xd4,     0x31, 0,    80,   0,    0,    0,    1,    0,    0,
+                            0,    0,        0x50, 0x18, 0xff, 0xff, 0,    0,    0,    0};
     std::copy(std::begin(head), std::end(head), bytes.begin());
     PacketHeader header;
     header.tv_sec = 1796635800;
@@ -44,17 +47,23 @@ PacketPtr Frame(uint32_t size, uint8_t protocol) {
 
 }  // namespace
 
+const std::vector<PacketPtr>& TrafficFrames() {
+    static const std::vector<PacketPtr> frames = [] {
+        std::vector<PacketPtr> corpus = CorpusFrames();
+        if (corpus.empty()) {
+            for (uint8_t protocol : {6, 17, 1, 6, 17, 2})
+                corpus.push_back(Frame(60 + protocol * 40, protocol));
+        }
+        return corpus;
+    }();
+    return frames;
+}
+
 std::unique_ptr<PacketStore> TrafficMix(int count) {
-    static const std::vector<PacketPtr> corpus = CorpusFrames();
-    std::vector<PacketPtr> builtIn;
-    const std::vector<PacketPtr>* source = &corpus;
-    if (corpus.empty()) {
-        for (uint8_t protocol : {6, 17, 1, 6, 17, 2}) builtIn.push_back(Frame(60 + protocol * 40, protocol));
-        source = &builtIn;
-    }
+    const std::vector<PacketPtr>& source = TrafficFrames();
     auto store = std::make_unique<PacketStore>();
     for (int i = 0; i < count; ++i) {
-        store->AppendPacket(CopyPacket((*source)[static_cast<size_t>(i) % source->size()].get()));
+        store->AppendPacket(CopyPacket(source[static_cast<size_t>(i) % source.size()].get()));
     }
     return store;
 }
