@@ -18,14 +18,12 @@ std::vector<PacketPtr> CorpusFrames() {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
         const auto ext = entry.path().extension();
-        if (ext == ".pcap" || ext == ".pcapng")
-            files.push_back(entry.path());
+        if (ext == ".pcap" || ext == ".pcapng") files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
     for (const auto& path : files) {
         PacketStore store;
-        if (!LoadCaptureFile(path.string(), store).ok)
-            continue;
+        if (!LoadCaptureFile(path.string(), store).ok) continue;
         for (int i = 0; i < store.Count(); ++i) frames.emplace_back(CopyPacket(store.At(i)));
     }
     return frames;
@@ -33,11 +31,10 @@ std::vector<PacketPtr> CorpusFrames() {
 
 PacketPtr Frame(uint32_t size, uint8_t protocol) {
     std::vector<uint8_t> bytes(size < 54 ? 54 : size, 0x61);
-    const uint8_t head[] = {0,    0x11,     0x22, 0x33, 0x44, 0x55, 0,    0x66, 0x77, 0x88, 0x99,
-                            0xaa, 0x08,     0x00, 0x45, 0,    0x05, 0xdc, 0,    1,    0x40, 0,
-                            64,   protocol, 0,    0,    192,  168,  1,    2,    10,   0,    0,
-                            1,    0xd4,     0x31, 0,    80,   0,    0,    0,    1,    0,    0,
-                            0,    0,        0x50, 0x18, 0xff, 0xff, 0,    0,    0,    0};
+    const uint8_t head[] = {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0, 0x66, 0x77, 0x88, 0x99, 0xaa,
+                            0x08, 0x00, 0x45, 0, 0x05, 0xdc, 0, 1, 0x40, 0, 64, protocol, 0, 0,
+                            192, 168, 1, 2, 10, 0, 0, 1, 0xd4, 0x31, 0, 80, 0, 0, 0, 1, 0, 0,
+                            0, 0, 0x50, 0x18, 0xff, 0xff, 0, 0, 0, 0};
     std::copy(std::begin(head), std::end(head), bytes.begin());
     PacketHeader header;
     header.tv_sec = 1796635800;

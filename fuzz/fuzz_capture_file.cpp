@@ -21,13 +21,11 @@ struct MemoryFile {
     int fd = memfd_create("kestrel-fuzz", 0);
     std::string Path() const { return "/proc/self/fd/" + std::to_string(fd); }
     bool Fill(const uint8_t* data, size_t size) const {
-        if (fd < 0 || ftruncate(fd, 0) != 0)
-            return false;
+        if (fd < 0 || ftruncate(fd, 0) != 0) return false;
         size_t done = 0;
         while (done < size) {
             const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-            if (n <= 0)
-                return false;
+            if (n <= 0) return false;
             done += static_cast<size_t>(n);
         }
         return true;
@@ -43,18 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char folder[] = "/tmp/kestrel-fuzz-XXXXXX";
         return std::string(mkdtemp(folder) ? folder : "/tmp") + "/saved.pcap";
     }();
-    if (!input.Fill(data, size))
-        return 0;
+    if (!input.Fill(data, size)) return 0;
     kestrel::PacketStore store;
     const kestrel::LoadResult loaded = kestrel::LoadCaptureFile(input.Path(), store);
-    if (!loaded.ok)
-        return 0;
+    if (!loaded.ok) return 0;
     for (int i = 0; i < store.Count(); ++i) (void)kestrel::BuildRowTexts(*store.At(i), i + 1);
 
     // A frame too long for pcap refuses the save; any other frame is kept whole.
     std::string error;
-    if (!kestrel::WritePcapFile(store, saved, error))
-        return 0;
+    if (!kestrel::WritePcapFile(store, saved, error)) return 0;
     kestrel::PacketStore again;
     if (!kestrel::LoadCaptureFile(saved, again).ok || again.Count() != store.Count())
         std::abort();

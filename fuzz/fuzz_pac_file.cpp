@@ -12,15 +12,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kestrel::PacketStore store;
-    if (!kestrel::LoadCaptureBytes({data, size}, store).ok)
-        return 0;
+    if (!kestrel::LoadCaptureBytes({data, size}, store).ok) return 0;
     for (int i = 0; i < store.Count(); ++i) (void)kestrel::BuildRowTexts(*store.At(i), i + 1);
 
     char* written = nullptr;
     size_t length = 0;
     std::FILE* out = open_memstream(&written, &length);
-    if (!out)
-        return 0;
+    if (!out) return 0;
     const bool ok = kestrel::WritePac(store, out);
     std::fclose(out);
     if (ok) {

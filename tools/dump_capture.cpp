@@ -16,9 +16,7 @@ namespace kestrel::dump {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
-void OnSignal(int) {
-    g_interrupted = 1;
-}
+void OnSignal(int) { g_interrupted = 1; }
 
 // The sink's context: written on the worker thread only; the main thread
 // reads the counters and, after the worker has ended, the rest.
@@ -91,8 +89,7 @@ int CaptureToFile(const std::string& name, uint64_t count, const std::string& ou
     {
         std::lock_guard<std::mutex> hold(errorLock);
         if (!readError.empty()) {
-            std::fprintf(stderr, "kestrel-dump: ｷｬﾌﾟﾁｬｰ中にｴﾗｰが発生しました: %s\n",
-                         readError.c_str());
+            std::fprintf(stderr, "kestrel-dump: ｷｬﾌﾟﾁｬｰ中にｴﾗｰが発生しました: %s\n", readError.c_str());
             status = 1;
         }
     }

@@ -115,8 +115,7 @@ bool ParseKind(const std::string& name, FileKind& kind) {
 void PrintRow(const Packet& packet, int number, LocalTimeCache& times, std::string& out) {
     const RowTexts row = BuildRowTexts(packet, number, &times);
     for (int c = 0; c < kColumnCount; ++c) {
-        if (c)
-            out += '\t';
+        if (c) out += '\t';
         out += row.cells[static_cast<size_t>(c)];
     }
     out += '\n';

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -27,8 +26,7 @@ std::unique_ptr<PacketStore> Load(const std::filesystem::path& path, LoadResult*
     auto store = std::make_unique<PacketStore>();
     LoadResult result = LoadCaptureFile(path.string(), *store);
     EXPECT_TRUE(result.ok) << result.error;
-    if (out)
-        *out = result;
+    if (out) *out = result;
     return store;
 }
 
@@ -96,8 +94,7 @@ TEST(CaptureFileTest, PcapWrittenIsReadBackByLibpcap) {
     ASSERT_TRUE(SaveCaptureFile(*store, path.string(), FileKind::Pcap, error)) << error;
 
     char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_t* pcap =
-        pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, errbuf);
+    pcap_t* pcap = pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, errbuf);
     ASSERT_NE(pcap, nullptr) << errbuf;
     EXPECT_EQ(pcap_datalink(pcap), DLT_EN10MB);
     EXPECT_EQ(pcap_snapshot(pcap), 65536);
@@ -196,14 +193,14 @@ TEST(CaptureFileTest, FailedReplacingWriteKeepsTheOldFile) {
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{1, 2, 3, 4}));
     // No temporary file is left behind.
     int files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-        ++files;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path())) ++files;
     EXPECT_EQ(files, 1);
 
     // Saving through a link replaces the file it points to and keeps the link.
     std::filesystem::create_symlink(path, dir.File("link.pac"));
-    ASSERT_TRUE(WriteReplacing(dir.File("link.pac").string(), error,
-                               [](std::FILE* out) { return std::fputs("new", out) >= 0; }));
+    ASSERT_TRUE(WriteReplacing(dir.File("link.pac").string(), error, [](std::FILE* out) {
+        return std::fputs("new", out) >= 0;
+    }));
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.pac")));
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
 }
@@ -378,12 +375,7 @@ TEST(CaptureFileTest, FifosAndEndlessDevicesEndCleanly) {
     KESTREL_CAPTURE_OR_SKIP(capture, "dhcp-rfc4388.pcap");
     TempDir dir;
     const auto fifo = dir.File("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const auto bytes = test::ReadFileBytes(capture);
-    std::thread writer([&] {
-        std::ofstream out(fifo, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    });
+    std::thread writer = test::FeedFifo(fifo, test::ReadFileBytes(capture));
     auto store = std::make_unique<PacketStore>();
     LoadResult result = LoadCaptureFile(fifo.string(), *store);
     writer.join();
@@ -408,8 +400,7 @@ TEST(CaptureFileTest, FifosAndEndlessDevicesEndCleanly) {
 
 TEST(CaptureFileTest, EveryCorpusFileOpens) {
     const auto files = test::AllCaptureFiles();
-    if (files.empty())
-        GTEST_SKIP() << "capture corpus not available";
+    if (files.empty()) GTEST_SKIP() << "capture corpus not available";
     for (const auto& path : files) {
         auto store = std::make_unique<PacketStore>();
         LoadResult result = LoadCaptureFile(path.string(), *store);

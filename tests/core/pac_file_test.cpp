@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <memory>
+#include <sys/stat.h>
+#include <cstring>
 
 #include "core/capture_file.h"
 #include "core/local_time.h"
@@ -44,8 +44,8 @@ std::vector<uint8_t> Record(const std::vector<uint8_t>& frame, uint16_t ms = 0) 
 // The per-minute shortcut of file loads and saves gives what the C library
 // gives, across daylight saving changes and in zones with odd offsets.
 TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
-    for (const char* zone :
-         {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu", "Australia/Lord_Howe", "UTC"}) {
+    for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu",
+                             "Australia/Lord_Howe", "UTC"}) {
         ScopedTimeZone scoped(zone);
         LocalTimeCache cache;
         // Around the spring and autumn changes of 2026, second by second,
@@ -53,8 +53,7 @@ TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
         std::vector<uint32_t> times;
         for (uint32_t base : {1774746000u - 7200, 1792890000u - 7200})
             for (uint32_t t = base; t < base + 4 * 3600; t += 7) times.push_back(t);
-        for (uint64_t t = 0; t < UINT32_MAX; t += 9876543)
-            times.push_back(static_cast<uint32_t>(t));
+        for (uint64_t t = 0; t < UINT32_MAX; t += 9876543) times.push_back(static_cast<uint32_t>(t));
         for (uint32_t t : times) {
             std::tm direct{}, cached{};
             ASSERT_EQ(ToLocalCalendar(t, direct), cache.ToLocalCalendar(t, cached));
@@ -69,11 +68,11 @@ TEST(LocalTimeTest, CacheAgreesWithTheCLibrary) {
             std::tm tm{};
             ASSERT_TRUE(ToLocalCalendar(t, tm));
             const int fields[6] = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
-            ASSERT_EQ(
-                back.FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
-                                       fields[5]),
-                FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]))
+                                   tm.tm_hour, tm.tm_min, tm.tm_sec};
+            ASSERT_EQ(back.FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
+                                             fields[5]),
+                      FromLocalCalendar(fields[0], fields[1], fields[2], fields[3], fields[4],
+                                        fields[5]))
                 << zone << " " << t;
         }
         // Fields the C library normalises.
@@ -244,8 +243,8 @@ TEST(PacFileTest, StopsAtThirtyThousandRecords) {
 
 TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("notes.txt"), std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ',
-                                                                     'w', 'o', 'r', 'l', 'd'});
+    test::WriteFileBytes(dir.File("notes.txt"),
+                         std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
     auto store = std::make_unique<PacketStore>();
     LoadResult result = LoadCaptureFile(dir.File("notes.txt").string(), *store);
     EXPECT_FALSE(result.ok);
@@ -279,7 +278,7 @@ TEST(PacFileTest, WriteErrorsAreReported) {
     // /dev/full stays a device (never renamed over).
     if (full) {
         EXPECT_FALSE(WritePacFile(*store, "/dev/full", error));
-        struct stat st {};
+        struct stat st{};
         ASSERT_EQ(::stat("/dev/full", &st), 0);
         EXPECT_TRUE(S_ISCHR(st.st_mode));
     }

@@ -13,7 +13,6 @@
 #include <thread>
 
 #include <cstdio>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -46,8 +45,7 @@ DumpRun Dump(const std::string& arguments, const std::string& before = "") {
                                 arguments + " 2>" + errPath;
     DumpRun run;
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
+    if (!pipe) return run;
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
@@ -58,9 +56,7 @@ DumpRun Dump(const std::string& arguments, const std::string& before = "") {
     return run;
 }
 
-std::string Quote(const std::string& s) {
-    return "'" + s + "'";
-}
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -68,20 +64,17 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     for (;;) {
         const size_t end = text.find(separator, start);
         parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos)
-            return parts;
+        if (end == std::string::npos) return parts;
         start = end + 1;
     }
 }
 
 TEST(KestrelDump, RowsOfEveryCorpusFile) {
     const auto files = test::AllCaptureFiles();
-    if (files.empty())
-        GTEST_SKIP() << "capture corpus not available";
+    if (files.empty()) GTEST_SKIP() << "capture corpus not available";
     for (const auto& path : files) {
         PacketStore store;
-        if (!LoadCaptureFile(path.string(), store).ok)
-            continue;
+        if (!LoadCaptureFile(path.string(), store).ok) continue;
         const DumpRun run = Dump(Quote(path.string()));
         ASSERT_EQ(run.status, 0) << path << ": " << run.err;
         auto lines = Split(run.out, '\n');
@@ -91,8 +84,7 @@ TEST(KestrelDump, RowsOfEveryCorpusFile) {
         for (size_t i = 0; i < lines.size(); ++i) {
             const auto cells = Split(lines[i], '\t');
             ASSERT_EQ(cells.size(), 11u) << path << " line " << i + 1;
-            const RowTexts row =
-                BuildRowTexts(*store.At(static_cast<int>(i)), static_cast<int>(i) + 1);
+            const RowTexts row = BuildRowTexts(*store.At(static_cast<int>(i)), static_cast<int>(i) + 1);
             for (size_t c = 0; c < cells.size(); ++c) EXPECT_EQ(cells[c], row.cells[c]);
         }
     }
@@ -196,12 +188,8 @@ TEST(KestrelDump, StreamsEveryPacketFromFilesPipesAndFifos) {
 
     // A FIFO that a thread feeds.
     const auto fifo = temp.File("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const auto bytes = test::ReadFileBytes(many);
-    std::thread writer([&] {
-        std::ofstream out(fifo, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    });
+    std::thread writer = test::FeedFifo(fifo, bytes);
     run = Dump(Quote(fifo.string()));
     writer.join();
     EXPECT_EQ(run.status, 0) << run.err;
@@ -299,10 +287,8 @@ TEST(KestrelDump, FailedAdapterListingExitsOne) {
 TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     const DumpRun adapters = Dump("--list-adapters");
     ASSERT_EQ(adapters.status, 0) << adapters.err;
-    if (adapters.out.find("127.0.0.1\n") == std::string::npos)
-        GTEST_SKIP() << "no 127.0.0.1 adapter";
-    if (geteuid() != 0)
-        GTEST_SKIP() << "capturing needs root or CAP_NET_RAW";
+    if (adapters.out.find("127.0.0.1\n") == std::string::npos) GTEST_SKIP() << "no 127.0.0.1 adapter";
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root or CAP_NET_RAW";
 
     test::TempDir temp;
     const auto out = temp.File("fifty.pac");
@@ -332,8 +318,7 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     EXPECT_EQ(LineCount(rows.out), static_cast<size_t>(count));
 
     // An adapter that does not exist: exit 1 with the reason.
-    const DumpRun missing =
-        Dump("--capture 203.0.113.254 -c 1 -w " + Quote(temp.File("x.pac").string()));
+    const DumpRun missing = Dump("--capture 203.0.113.254 -c 1 -w " + Quote(temp.File("x.pac").string()));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("203.0.113.254"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp.File("x.pac")));
@@ -354,8 +339,7 @@ TEST(SampleCapture, HoldsEveryKindWithValidChecksums) {
         kinds.insert(BuildRowTexts(p, i + 1).kind);
         const ByteReader frame(p);
         std::optional<MacAddress> s, d;
-        if (SplitEthernetHeader(frame, s, d) != kEtherTypeIp)
-            continue;
+        if (SplitEthernetHeader(frame, s, d) != kEtherTypeIp) continue;
         const size_t h = (*frame.U8(14) & 0x0F) * 4u;
         EXPECT_EQ(InternetChecksum(*frame.Bytes(14, h)), 0) << i + 1;
         const uint8_t protocol = *frame.U8(23);
