@@ -311,6 +311,11 @@ int main(int argc, char** argv) {
     if (options.listAdapters) {
         return dump::ListAdapters();
     }
+    if (options.outPath == "-") {
+        // Not a file named "-": a stream on standard output is not written yet.
+        std::fputs("kestrel-dump: -w - (standard output) is not supported\n", stderr);
+        return kExitUsage;
+    }
     if (!options.format.empty() && options.outPath.empty()) {
         std::fputs("kestrel-dump: --format needs -w OUT\n", stderr);
         return kExitUsage;

@@ -269,6 +269,7 @@ TEST(KestrelDump, ConvertsWithTheSaveCode) {
     // Bad usage.
     EXPECT_EQ(Dump("--format pcap " + Quote(many.string())).status, 2);
     EXPECT_EQ(Dump("--format xml -w x " + Quote(many.string())).status, 2);
+    EXPECT_EQ(Dump("-w - " + Quote(many.string())).status, 2);
 }
 
 // Adapters that cannot be listed are a failure, not an empty list.
