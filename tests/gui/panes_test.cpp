@@ -106,7 +106,7 @@ QStringList Texts(const QMenu* menu) {
 }
 
 std::string CapturePath(const char* name) {
-    return std::string(KESTREL_CAPTURES_DIR) + "/" + name;
+    return std::string(KESTREL_CORPUS_DIR) + "/" + name;
 }
 
 // Client point of the centre of character `index` of the dump text.
@@ -526,9 +526,7 @@ private slots:
     }
 
     void treeAndDumpLinkedOnARealTcpPacket() {
-        const std::string path = CapturePath("ssh.pcap");
-        if (!QFile::exists(QString::fromStdString(path)))
-            QSKIP("capture files not found");
+        const std::string path = CapturePath("tcp.pcap");
         CPaneWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -639,13 +637,11 @@ private slots:
         const char* shots = std::getenv("KESTREL_SHOTS_DIR");
         if (!shots)
             QSKIP("KESTREL_SHOTS_DIR not set");
-        const std::string ssh = CapturePath("ssh.pcap");
-        const std::string mixed = CapturePath("mptcp-fclose.pcap");
-        if (!QFile::exists(QString::fromStdString(ssh)))
-            QSKIP("capture files not found");
+        const std::string ssh = CapturePath("tcp.pcap");
+        const std::string mixed = CapturePath("icmp.pcap");
         {
             CPaneWindow window(true);
-            window.setWindowTitle(QStringLiteral("ssh.pcap"));
+            window.setWindowTitle(QStringLiteral("tcp.pcap"));
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             QVERIFY(LoadCaptureFile(ssh, window.Document().Store()).ok);
