@@ -193,10 +193,13 @@ std::string FormatIpv4(const Ipv4Address& a) {
     char buffer[15];
     size_t n = 0;
     for (size_t i = 0; i < 4; ++i) {
-        if (i) buffer[n++] = '.';
+        if (i)
+            buffer[n++] = '.';
         const unsigned v = a[i];
-        if (v >= 100) buffer[n++] = static_cast<char>('0' + v / 100);
-        if (v >= 10) buffer[n++] = static_cast<char>('0' + v / 10 % 10);
+        if (v >= 100)
+            buffer[n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10)
+            buffer[n++] = static_cast<char>('0' + v / 10 % 10);
         buffer[n++] = static_cast<char>('0' + v % 10);
     }
     return std::string(buffer, n);

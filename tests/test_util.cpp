@@ -25,7 +25,8 @@ std::filesystem::path FolderOf(const char* variable, const char* built) {
 }
 
 void AddCaptures(const std::filesystem::path& dir, std::vector<std::filesystem::path>& files) {
-    if (dir.empty()) return;
+    if (dir.empty())
+        return;
     const size_t first = files.size();
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const auto ext = entry.path().extension();
@@ -36,13 +37,17 @@ void AddCaptures(const std::filesystem::path& dir, std::vector<std::filesystem::
 
 }  // namespace
 
-std::filesystem::path CorpusDir() { return FolderOf("KESTREL_CORPUS_DIR", KESTREL_CORPUS_DIR); }
+std::filesystem::path CorpusDir() {
+    return FolderOf("KESTREL_CORPUS_DIR", KESTREL_CORPUS_DIR);
+}
 
 std::filesystem::path CorpusFile(const std::string& name) {
     return std::filesystem::path(KESTREL_CORPUS_DIR) / name;
 }
 
-std::filesystem::path CapturesDir() { return FolderOf("KESTREL_CAPTURES_DIR", KESTREL_CAPTURES_DIR); }
+std::filesystem::path CapturesDir() {
+    return FolderOf("KESTREL_CAPTURES_DIR", KESTREL_CAPTURES_DIR);
+}
 
 std::vector<std::filesystem::path> AllCaptureFiles() {
     std::vector<std::filesystem::path> files;

@@ -36,8 +36,14 @@ Bytes IpFrame(const Bytes& dstMac, const Bytes& srcMac, uint8_t protocol, const 
               const Bytes& dst, const Bytes& payload, unsigned id, uint8_t ttl = 64,
               const Bytes& options = {}, unsigned flags = 0x4000, uint8_t tos = 0) {
     return Ip(dstMac, srcMac,
-              {.source = src, .destination = dst, .protocol = protocol, .id = id, .ttl = ttl,
-               .options = options, .flags = flags, .tos = tos},
+              {.source = src,
+               .destination = dst,
+               .protocol = protocol,
+               .id = id,
+               .ttl = ttl,
+               .options = options,
+               .flags = flags,
+               .tos = tos},
               payload);
 }
 
@@ -93,64 +99,64 @@ int main(int argc, char** argv) {
     frames.push_back(Arp(2, kHostMac, kGatewayMac, kGatewayIp, kHostMac, kHostIp));
     Bytes ping = Text("abcdefghijklmnopqrstuvwabcdefghi");
     frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolIcmp, kHostIp, kServerIp,
-                        Icmp(8, 0, 0x0001, 1, ping), 0x1c46));
+                             Icmp(8, 0, 0x0001, 1, ping), 0x1c46));
     frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolIcmp, kServerIp, kHostIp,
-                        Icmp(0, 0, 0x0001, 1, ping), 0x8a10, 52));
+                             Icmp(0, 0, 0x0001, 1, ping), 0x8a10, 52));
     frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolUdp, kHostIp, kDnsIp,
-                        Udp(50123, 53, DnsQuery(0x4b1d, false)), 0x1c47));
+                             Udp(50123, 53, DnsQuery(0x4b1d, false)), 0x1c47));
     frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolUdp, kDnsIp, kHostIp,
-                        Udp(53, 50123, DnsQuery(0x4b1d, true)), 0x0311));
+                             Udp(53, 50123, DnsQuery(0x4b1d, true)), 0x0311));
 
     const unsigned long c = 0x6b8b4567, s = 0x327b23c6;  // initial sequence numbers
     const unsigned port = 41570;
     frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
-                        Tcp(port, 80, c, 0, 0x02, 64240, TcpSynOptions(1000, 0), {}), 0x1c48));
+                             Tcp(port, 80, c, 0, 0x02, 64240, TcpSynOptions(1000, 0), {}), 0x1c48));
     frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolTcp, kServerIp, kHostIp,
-                        Tcp(80, port, s, c + 1, 0x12, 65160, TcpSynOptions(77000, 1000), {}),
-                        0, 52));
+                             Tcp(80, port, s, c + 1, 0x12, 65160, TcpSynOptions(77000, 1000), {}),
+                             0, 52));
     frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
-                        Tcp(port, 80, c + 1, s + 1, 0x10, 502, TcpTimestamps(1010, 77000), {}),
-                        0x1c49));
+                             Tcp(port, 80, c + 1, s + 1, 0x10, 502, TcpTimestamps(1010, 77000), {}),
+                             0x1c49));
     const Bytes request = Text(
         "GET / HTTP/1.1\r\nHost: www.example.net\r\nUser-Agent: kestrel-sample\r\n"
         "Accept: */*\r\n\r\n");
-    frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
-                        Tcp(port, 80, c + 1, s + 1, 0x18, 502, TcpTimestamps(1011, 77000), request),
-                        0x1c4a));
+    frames.push_back(IpFrame(
+        kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
+        Tcp(port, 80, c + 1, s + 1, 0x18, 502, TcpTimestamps(1011, 77000), request), 0x1c4a));
     const Bytes response = Text(
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 49\r\n\r\n"
         "<html><body><h1>Hello, Kestrel</h1></body></html>");
     const unsigned long afterRequest = c + 1 + request.size();
-    frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolTcp, kServerIp, kHostIp,
-                        Tcp(80, port, s + 1, afterRequest, 0x18, 509, TcpTimestamps(77020, 1011),
-                            response),
-                        0x0001, 52));
+    frames.push_back(
+        IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolTcp, kServerIp, kHostIp,
+                Tcp(80, port, s + 1, afterRequest, 0x18, 509, TcpTimestamps(77020, 1011), response),
+                0x0001, 52));
     const unsigned long afterResponse = s + 1 + response.size();
+    frames.push_back(IpFrame(
+        kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
+        Tcp(port, 80, afterRequest, afterResponse, 0x11, 501, TcpTimestamps(1030, 77020), {}),
+        0x1c4b));
+    frames.push_back(IpFrame(
+        kHostMac, kGatewayMac, kestrel::kIpProtocolTcp, kServerIp, kHostIp,
+        Tcp(80, port, afterResponse, afterRequest + 1, 0x11, 509, TcpTimestamps(77031, 1030), {}),
+        0x0002, 52));
     frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
-                        Tcp(port, 80, afterRequest, afterResponse, 0x11, 501,
-                            TcpTimestamps(1030, 77020), {}),
-                        0x1c4b));
-    frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolTcp, kServerIp, kHostIp,
-                        Tcp(80, port, afterResponse, afterRequest + 1, 0x11, 509,
-                            TcpTimestamps(77031, 1030), {}),
-                        0x0002, 52));
-    frames.push_back(IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolTcp, kHostIp, kServerIp,
-                        Tcp(port, 80, afterRequest + 1, afterResponse + 1, 0x10, 501,
-                            TcpTimestamps(1032, 77031), {}),
-                        0x1c4c));
+                             Tcp(port, 80, afterRequest + 1, afterResponse + 1, 0x10, 501,
+                                 TcpTimestamps(1032, 77031), {}),
+                             0x1c4c));
 
     // IGMPv2 membership report for 239.255.255.250 with Router Alert.
     const Bytes group = {239, 255, 255, 250};
     const Bytes multicastMac = {0x01, 0x00, 0x5e, 0x7f, 0xff, 0xfa};
     Bytes report = {0x16, 0, 0, 0};
     Append(report, group);
-    frames.push_back(IpFrame(multicastMac, kHostMac, kestrel::kIpProtocolIgmp, kHostIp, group, report,
-                        0x1c4d, 1, {0x94, 0x04, 0x00, 0x00}, 0x0000, 0xc0));
+    frames.push_back(IpFrame(multicastMac, kHostMac, kestrel::kIpProtocolIgmp, kHostIp, group,
+                             report, 0x1c4d, 1, {0x94, 0x04, 0x00, 0x00}, 0x0000, 0xc0));
     // A general query from the gateway: maximum response time 10 s.
     Bytes query = {0x11, 100, 0, 0, 0, 0, 0, 0};
     frames.push_back(IpFrame({0x01, 0x00, 0x5e, 0x00, 0x00, 0x01}, kGatewayMac,
-                        kestrel::kIpProtocolIgmp, kGatewayIp, {224, 0, 0, 1}, query, 0x0400, 1,
-                        {0x94, 0x04, 0x00, 0x00}, 0x0000, 0xc0));
+                             kestrel::kIpProtocolIgmp, kGatewayIp, {224, 0, 0, 1}, query, 0x0400, 1,
+                             {0x94, 0x04, 0x00, 0x00}, 0x0000, 0xc0));
 
     // A traceroute probe with a Record Route option (room for 9 addresses),
     // the time exceeded it provokes, and a port unreachable at the target.
@@ -158,15 +164,15 @@ int main(int argc, char** argv) {
     recordRoute.resize(39, 0);
     recordRoute.push_back(0);  // end of option list, pads to 40 bytes
     const Bytes probe = IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolUdp, kHostIp, kServerIp,
-                           Udp(43001, 33434, Bytes(12, 0x40)), 0x1c4e, 1, recordRoute, 0x0000);
+                                Udp(43001, 33434, Bytes(12, 0x40)), 0x1c4e, 1, recordRoute, 0x0000);
     frames.push_back(probe);
     frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolIcmp, kGatewayIp, kHostIp,
-                        Icmp(11, 0, 0, 0, Quote(probe)), 0x2e01, 255, {}, 0x0000, 0xc0));
+                             Icmp(11, 0, 0, 0, Quote(probe)), 0x2e01, 255, {}, 0x0000, 0xc0));
     const Bytes late = IpFrame(kGatewayMac, kHostMac, kestrel::kIpProtocolUdp, kHostIp, kServerIp,
-                          Udp(43002, 33435, Bytes(12, 0x40)), 0x1c4f, 30, {}, 0x0000);
+                               Udp(43002, 33435, Bytes(12, 0x40)), 0x1c4f, 30, {}, 0x0000);
     frames.push_back(late);
     frames.push_back(IpFrame(kHostMac, kGatewayMac, kestrel::kIpProtocolIcmp, kServerIp, kHostIp,
-                        Icmp(3, 3, 0, 0, Quote(late)), 0x8a11, 52, {}, 0x0000));
+                             Icmp(3, 3, 0, 0, Quote(late)), 0x8a11, 52, {}, 0x0000));
 
     kestrel::PacketStore store;
     // Monday 2026-12-07 09:30:00 UTC, then a few milliseconds apart.

@@ -133,11 +133,14 @@ TEST(Checksums, RealIpv4HeadersAreZero) {
             return;
         const ByteReader frame(p);
         std::optional<MacAddress> s, d;
-        if (SplitEthernetHeader(frame, s, d) != kEtherTypeIp) return;
+        if (SplitEthernetHeader(frame, s, d) != kEtherTypeIp)
+            return;
         const auto first = frame.U8(14);
-        if (!first || (*first >> 4) != 4 || (*first & 0x0F) < 5) return;
+        if (!first || (*first >> 4) != 4 || (*first & 0x0F) < 5)
+            return;
         const auto header = frame.Bytes(14, (*first & 0x0F) * 4u);
-        if (!header) return;
+        if (!header)
+            return;
         EXPECT_EQ(InternetChecksum(*header), 0) << name << " frame " << i + 1;
         ++checked;
     });

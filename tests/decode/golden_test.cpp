@@ -129,8 +129,9 @@ TEST(DecodeGolden, LineCountOptionSplitsDataLines) {
     const auto packets = SplitPackets(RunDump("--tree --line-count 16 '" + path.string() + "'"));
     ASSERT_GE(packets.size(), 2u);
     // Packet 2: an echo reply with 20 data bytes at offset 42.
-    EXPECT_NE(packets[1].find("  【 ﾃﾞｰﾀ 】\t42 20\n    abcdefghijklmnop\t42 16\n    qrst\t58 4\n\n"),
-              std::string::npos)
+    EXPECT_NE(
+        packets[1].find("  【 ﾃﾞｰﾀ 】\t42 20\n    abcdefghijklmnop\t42 16\n    qrst\t58 4\n\n"),
+        std::string::npos)
         << packets[1];
 }
 
