@@ -1,6 +1,5 @@
 #include "core/text_helpers.h"
 
-#include <charconv>
 
 #include "core/names.h"
 
@@ -198,15 +197,21 @@ std::string FormatHexDump(std::span<const uint8_t> bytes) {
 }
 
 std::string FormatIpv4(const Ipv4Address& a) {
-    // Two addresses per list row: to_chars rather than snprintf, which was
-    // most of the cost of a row.
-    char buffer[16];
-    char* end = buffer;
+    // Two addresses per list row: digits written directly rather than with
+    // snprintf, which was most of the cost of a row. At most "255.255.255.255".
+    char buffer[15];
+    size_t n = 0;
     for (size_t i = 0; i < 4; ++i) {
-        if (i) *end++ = '.';
-        end = std::to_chars(end, buffer + sizeof buffer, a[i]).ptr;
+        if (i)
+            buffer[n++] = '.';
+        const unsigned v = a[i];
+        if (v >= 100)
+            buffer[n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10)
+            buffer[n++] = static_cast<char>('0' + v / 10 % 10);
+        buffer[n++] = static_cast<char>('0' + v % 10);
     }
-    return std::string(buffer, end);
+    return std::string(buffer, n);
 }
 
 }  // namespace kestrel

@@ -2,7 +2,8 @@
 # Builds the fuzz targets with clang and runs each for a while.
 #   bash fuzz/run.sh [SECONDS] [TARGET...]     (default 30 s, every target)
 # Corpora grow in build/fuzz/corpus/TARGET and are kept between runs; they are
-# seeded from the real captures, the sample capture and the tests' files.
+# seeded from the tests' capture corpus, the peer captures when they are
+# there, and the sample capture.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-30}"
@@ -19,7 +20,7 @@ if [ ${#targets[@]} -eq 0 ]; then
     mapfile -t targets < <(cd "$build/fuzz" && ls fuzz_* | sort)
 fi
 
-files=()
+files=("$root"/tests/corpus/*.pcap "$root"/tests/corpus/*.pcapng)
 [ -d "$captures" ] && files+=("$captures"/*.pcap "$captures"/*.pcapng)
 [ -f "$build/sample.pac" ] && files+=("$build/sample.pac")
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrel with every warning an error, and
-# runs the whole test suite: the normal build, the suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the store and capture tests
-# under ThreadSanitizer, and a short run of every fuzz target.
+# runs the whole test suite: the normal build, a Release build (built, not
+# run), the suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the store and capture tests under ThreadSanitizer, and a short run of every
+# fuzz target.
 #   bash scripts/test.sh
 # KESTREL_QUICK=1 runs the normal build only.
 set -euo pipefail
@@ -27,6 +28,12 @@ step "tests"
 ctest --test-dir "$root/build/ci" --output-on-failure -j "$jobs" --timeout 600
 
 [ "${KESTREL_QUICK:-0}" = 1 ] && exit 0
+
+# What scripts/run.sh builds (-O3) warns in other places than the build
+# above: build it, with the tests, warning-free too (its tests are not run).
+step "Release build"
+configure release-check -DCMAKE_BUILD_TYPE=Release
+cmake --build "$root/build/release-check" -j "$jobs"
 
 step "build with AddressSanitizer and UndefinedBehaviorSanitizer"
 configure asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=address,undefined

@@ -17,23 +17,43 @@
 
 namespace kestrel::test {
 
-std::filesystem::path CapturesDir() {
-    if (const char* env = std::getenv("KESTREL_CAPTURES_DIR"); env && *env) {
-        return std::filesystem::exists(env) ? std::filesystem::path(env) : std::filesystem::path();
-    }
-    std::filesystem::path dir = KESTREL_CAPTURES_DIR;
+namespace {
+
+std::filesystem::path FolderOf(const char* variable, const char* built) {
+    const char* env = std::getenv(variable);
+    const std::filesystem::path dir = env && *env ? env : built;
     return std::filesystem::exists(dir) ? dir : std::filesystem::path();
 }
 
-std::vector<std::filesystem::path> AllCaptureFiles() {
-    std::vector<std::filesystem::path> files;
-    const auto dir = CapturesDir();
-    if (dir.empty()) return files;
+void AddCaptures(const std::filesystem::path& dir, std::vector<std::filesystem::path>& files) {
+    if (dir.empty())
+        return;
+    const size_t first = files.size();
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const auto ext = entry.path().extension();
         if (ext == ".pcap" || ext == ".pcapng") files.push_back(entry.path());
     }
-    std::sort(files.begin(), files.end());
+    std::sort(files.begin() + static_cast<long>(first), files.end());
+}
+
+}  // namespace
+
+std::filesystem::path CorpusDir() {
+    return FolderOf("KESTREL_CORPUS_DIR", KESTREL_CORPUS_DIR);
+}
+
+std::filesystem::path CorpusFile(const std::string& name) {
+    return std::filesystem::path(KESTREL_CORPUS_DIR) / name;
+}
+
+std::filesystem::path CapturesDir() {
+    return FolderOf("KESTREL_CAPTURES_DIR", KESTREL_CAPTURES_DIR);
+}
+
+std::vector<std::filesystem::path> AllCaptureFiles() {
+    std::vector<std::filesystem::path> files;
+    AddCaptures(CorpusDir(), files);
+    AddCaptures(CapturesDir(), files);
     return files;
 }
 

@@ -22,19 +22,20 @@
 
 namespace kestrel::test {
 
-// Folder of the real capture files, or empty when it is not there.
+// The project's own capture corpus (tests/corpus, written by
+// kestrel-make-corpus); KESTREL_CORPUS_DIR in the environment points elsewhere.
+std::filesystem::path CorpusDir();
+// Path of one file of the project's corpus.
+std::filesystem::path CorpusFile(const std::string& name);
+// Folder of the peer captures (../shared/captures), or empty when it is not there.
 std::filesystem::path CapturesDir();
-// Path of one corpus file; the calling test is skipped when it is absent.
-#define KESTREL_CAPTURE_OR_SKIP(var, name)                                        \
-    const std::filesystem::path var = ::kestrel::test::CapturesDir() / (name);    \
-    if (::kestrel::test::CapturesDir().empty() || !std::filesystem::exists(var)) \
-    GTEST_SKIP() << "capture corpus not available: " << (name)
 
-// Every Ethernet capture file of the corpus (empty when absent).
+// Every capture file of the project's corpus, then those of the peer
+// captures when they are there.
 std::vector<std::filesystem::path> AllCaptureFiles();
 
-// Calls fn(file, index, packet) for every packet of every corpus file that
-// loads; returns how many packets it visited (0 when the corpus is absent).
+// Calls fn(file, index, packet) for every packet of every capture file that
+// loads; returns how many packets it visited.
 size_t ForEachCorpusPacket(
     const std::function<void(const std::filesystem::path&, int, const Packet&)>& fn);
 

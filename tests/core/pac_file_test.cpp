@@ -285,18 +285,17 @@ TEST(PacFileTest, WriteErrorsAreReported) {
 }
 
 TEST(PacFileTest, RealCaptureSurvivesPacRoundTrip) {
-    KESTREL_CAPTURE_OR_SKIP(path, "dhcp-rfc4388.pcap");
     auto store = std::make_unique<PacketStore>();
-    ASSERT_TRUE(LoadCaptureFile(path.string(), *store).ok);
-    ASSERT_EQ(store->Count(), 54);
+    ASSERT_TRUE(LoadCaptureFile(test::CorpusFile("tcp.pcap").string(), *store).ok);
+    ASSERT_EQ(store->Count(), 36);
     TempDir dir;
     std::string error;
     ASSERT_TRUE(WritePacFile(*store, dir.File("d.pac").string(), error)) << error;
     auto back = std::make_unique<PacketStore>();
     ASSERT_TRUE(LoadCaptureFile(dir.File("d.pac").string(), *back).ok);
-    ASSERT_EQ(back->Count(), 54);
+    ASSERT_EQ(back->Count(), 36);
     uint64_t bytes = 0;
-    for (int i = 0; i < 54; ++i) {
+    for (int i = 0; i < 36; ++i) {
         const auto& a = *store->At(i)->header;
         const auto& b = *back->At(i)->header;
         EXPECT_EQ(a.tv_sec, b.tv_sec);

@@ -1,6 +1,8 @@
-// kestrel-dump --tree of real captures against expected output, packet by
-// packet. Each expectation was checked by hand against the decoders' rules
-// and field by field against tshark -V of the same packets.
+// kestrel-dump --tree of capture files against expected output: the
+// project's corpus (tests/corpus) file by file, and packets of the peer
+// captures when they are there. Each expectation was checked against the
+// decoders' rules and field by field against tshark -V of the same packets
+// (for the corpus: tools/compare_with_tshark.py).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -85,13 +87,32 @@ std::string ReadText(const std::filesystem::path& path) {
     return s.str();
 }
 
+// The whole tree dump of every file of the project's corpus matches
+// golden/<file>.tree; the listed packets of the peer captures match their
+// golden files when those captures are there.
 TEST(DecodeGolden, TreesOfRealCapturesMatchExpectations) {
-    if (test::CapturesDir().empty())
-        GTEST_SKIP() << "capture corpus not available";
     // KESTREL_UPDATE_GOLDEN=1 writes the expectations (to be reviewed by hand).
     const bool update = std::getenv("KESTREL_UPDATE_GOLDEN") != nullptr;
+    const auto check = [&](const std::string& actual, const std::string& expected) {
+        SCOPED_TRACE(expected);
+        if (update)
+            std::ofstream(GoldenDir() / expected, std::ios::binary) << actual;
+        else
+            EXPECT_EQ(actual, ReadText(GoldenDir() / expected));
+    };
+    int files = 0;
+    const auto corpus = std::filesystem::path(KESTREL_SOURCE_DIR) / "tests/corpus";
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        const auto& path = entry.path();
+        if (path.extension() != ".pcap" && path.extension() != ".pcapng")
+            continue;
+        check(RunDump("--tree '" + path.string() + "'"), path.stem().string() + ".tree");
+        ++files;
+    }
+    EXPECT_GE(files, 12);
+    if (test::CapturesDir().empty())
+        return;
     for (const GoldenCase& c : kCases) {
-        SCOPED_TRACE(c.expected);
         const auto path = test::CapturesDir() / c.capture;
         ASSERT_TRUE(std::filesystem::exists(path)) << path;
         const std::vector<std::string> packets =
@@ -99,22 +120,19 @@ TEST(DecodeGolden, TreesOfRealCapturesMatchExpectations) {
         ASSERT_GE(static_cast<int>(packets.size()), c.last);
         std::string actual;
         for (int i = c.first; i <= c.last; ++i) actual += packets[static_cast<size_t>(i - 1)];
-        if (update) {
-            std::ofstream(GoldenDir() / c.expected, std::ios::binary) << actual;
-            continue;
-        }
-        EXPECT_EQ(actual, ReadText(GoldenDir() / c.expected));
+        check(actual, c.expected);
     }
 }
 
 TEST(DecodeGolden, LineCountOptionSplitsDataLines) {
-    KESTREL_CAPTURE_OR_SKIP(path, "dhcp-rfc4388.pcap");
+    const auto path = test::CorpusFile("icmp.pcap");
     const auto packets = SplitPackets(RunDump("--tree --line-count 16 '" + path.string() + "'"));
     ASSERT_GE(packets.size(), 2u);
-    // Packet 2: an echo request with 20 data bytes at offset 42.
-    EXPECT_NE(packets[1].find("  【 ﾃﾞｰﾀ 】\t42 20\n    "), std::string::npos);
-    EXPECT_NE(packets[1].find("\t42 16\n"), std::string::npos);
-    EXPECT_NE(packets[1].find("\t58 4\n\n"), std::string::npos);
+    // Packet 2: an echo reply with 20 data bytes at offset 42.
+    EXPECT_NE(
+        packets[1].find("  【 ﾃﾞｰﾀ 】\t42 20\n    abcdefghijklmnop\t42 16\n    qrst\t58 4\n\n"),
+        std::string::npos)
+        << packets[1];
 }
 
 }  // namespace

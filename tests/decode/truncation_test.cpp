@@ -35,8 +35,6 @@ void ExpectDataLinesCaptured(const DecodeTree& tree, uint32_t caplen) {
 
 TEST(DecodeTruncation, EveryPrefixOfEveryCorpusFrameStaysInBounds) {
     const auto files = test::AllCaptureFiles();
-    if (files.empty())
-        GTEST_SKIP() << "capture corpus not available";
     DecodeTree tree;
     size_t frames = 0;
     for (const auto& path : files) {
@@ -64,7 +62,7 @@ TEST(DecodeTruncation, EveryPrefixOfEveryCorpusFrameStaysInBounds) {
             ++frames;
         }
     }
-    EXPECT_GT(frames, 3000u);
+    EXPECT_GT(frames, 150u);
 }
 
 }  // namespace

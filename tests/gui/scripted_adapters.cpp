@@ -1,5 +1,7 @@
 #include "scripted_adapters.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "capture/scripted_pcap.h"
@@ -16,12 +18,14 @@ std::string SystemName(int index) { return "eth" + std::to_string(index); }
 
 // An Ethernet/IPv4/UDP frame of 60 bytes from 10.0.0.(index + 1), numbered.
 std::vector<uint8_t> UdpFrame(int index, int number) {
-    std::vector<uint8_t> f = {
-        0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(index),
-        0x08, 0x00, 0x45, 0x00, 0x00, 0x2e, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, 0x00, 0x00,
-        10, 0, 0, static_cast<uint8_t>(index + 1), 10, 0, 0, 254,
-        0x30, 0x39, 0x00, 0x35, 0x00, 0x1a, 0x00, 0x00};
-    f.resize(60, 0);
+    static constexpr uint8_t kHeaders[] = {
+        0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00,
+        0x45, 0x00, 0x00, 0x2e, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, 0x00, 0x00, 10,   0,
+        0,    0,    10,   0,    0,    254,  0x30, 0x39, 0x00, 0x35, 0x00, 0x1a, 0x00, 0x00};
+    std::vector<uint8_t> f(60, 0);
+    std::copy(std::begin(kHeaders), std::end(kHeaders), f.begin());
+    f[11] = static_cast<uint8_t>(index);
+    f[29] = static_cast<uint8_t>(index + 1);
     f[42] = static_cast<uint8_t>(number >> 8);
     f[43] = static_cast<uint8_t>(number);
     return f;
