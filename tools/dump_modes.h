@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/packet.h"
+#include "core/row_text.h"
 
 namespace kestrel::dump {
 
@@ -11,6 +12,11 @@ namespace kestrel::dump {
 // one line per item, two spaces of indentation per depth, the item text, TAB,
 // then "FIRST LENGTH" or "-"; then a blank line. (dump_tree.cpp)
 void AppendTree(const Packet& packet, int number, int lineCount, std::string& out);
+
+// Appends one line of JSON for the packet: number, time, lengths, the row
+// cells by column title and the decode tree with byte ranges. (dump_json.cpp)
+void AppendJson(const Packet& packet, int number, int lineCount, const RowTexts& row,
+                std::string& out);
 
 // Prints the adapter display names, one per line, as the adapter menu offers
 // them. Returns the exit status. (dump_capture.cpp)

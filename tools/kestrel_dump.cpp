@@ -28,6 +28,7 @@ struct Options {
     bool rows = false;
     bool tree = false;
     bool hex = false;
+    bool json = false;
     int lineCount = 32;
     bool listAdapters = false;
     std::string captureName;
@@ -47,6 +48,8 @@ void PrintUsage(std::FILE* out) {
         "  --rows          the 11 packet list cells joined by TAB, one line per packet (default)\n"
         "  --tree          every decode tree item: indentation, text, TAB, \"FIRST LENGTH\" or \"-\"\n"
         "  --hex           the hex dump of each packet, then a blank line\n"
+        "  --json          one JSON object per packet and line: number, time, lengths, the\n"
+        "                  list cells by column title, the decode tree with byte ranges\n"
         "  --line-count N  characters per data line in the tree (default 32)\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
         "  --capture NAME  capture from the adapter NAME into the file given by -w\n"
@@ -102,6 +105,9 @@ int DumpFile(const std::string& path, const Options& options) {
             PrintRow(packet, i + 1, times, out);
         if (options.tree) dump::AppendTree(packet, i + 1, options.lineCount, out);
         if (options.hex) PrintHex(packet, out);
+        if (options.json)
+            dump::AppendJson(packet, i + 1, options.lineCount, BuildRowTexts(packet, i + 1, &times),
+                             out);
         if (out.size() > (1 << 20) - 70000) Flush(out);
     }
     Flush(out);
@@ -125,6 +131,8 @@ int main(int argc, char** argv) {
             options.hex = true;
         } else if (arg == "--tree") {
             options.tree = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
@@ -174,7 +182,7 @@ int main(int argc, char** argv) {
         PrintUsage(stderr);
         return kExitUsage;
     }
-    if (!options.rows && !options.tree && !options.hex) {
+    if (!options.rows && !options.tree && !options.hex && !options.json) {
         options.rows = true;
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);

@@ -85,6 +85,23 @@ TEST(KestrelDump, RowsOfEveryCorpusFile) {
     }
 }
 
+// --json parses (jq) and carries the same items, depths and byte ranges as
+// --tree; the cells are the rows' cells.
+TEST(KestrelDump, JsonIsTheTreeAndTheRow) {
+    auto files = test::AllCaptureFiles();
+    const std::string sample = std::string(KESTREL_BINARY_DIR) + "/sample.pac";
+    files.emplace_back(sample);
+    const std::string jq = std::string(" | jq -r -f ") + KESTREL_SOURCE_DIR "/tests/tools/json_tree.jq";
+    for (const auto& path : files) {
+        const DumpRun json = Dump("--json " + Quote(path.string()) + jq);
+        ASSERT_EQ(json.status, 0) << path << ": " << json.err;
+        EXPECT_EQ(json.out, Dump("--tree " + Quote(path.string())).out) << path;
+    }
+    const DumpRun cells = Dump("--json " + Quote(sample) +
+                               " | jq -r '.cells | [.[]] | join(\"\\t\")'");
+    EXPECT_EQ(cells.out, Dump(Quote(sample)).out);
+}
+
 TEST(KestrelDump, HexAndPacFilesAndFailures) {
     KESTREL_CAPTURE_OR_SKIP(path, "IGMP_V2.pcap");
     PacketStore store;
