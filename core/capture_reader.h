@@ -45,6 +45,9 @@ public:
     bool OpenMemory(std::span<const uint8_t> bytes, std::string& error);
 
     FileKind Kind() const { return m_kind; }
+    // The input is a pipe, FIFO, device or terminal, which may still be
+    // growing: callers that print show each packet as it arrives.
+    bool IsStream() const { return m_source.IsStream(); }
 
     // The next packet. A ".pac" input of four bytes or more without one
     // complete record fails as not a packet file; after a complete record an

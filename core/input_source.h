@@ -49,6 +49,9 @@ public:
     void Unread(std::span<const uint8_t> bytes);
 
     bool Failed() const { return !m_error.empty(); }
+    // A pipe, FIFO, device or standard input that is not a file: data may
+    // come in bursts while the input is still being written.
+    bool IsStream() const { return !m_regular && !m_isMemory; }
     // Why reading stopped early: a read error or a time limit, with the name.
     const std::string& Error() const { return m_error; }
 

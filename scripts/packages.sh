@@ -29,7 +29,7 @@ KESTREL_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config git ca-cert
     qt6-base-dev libgl-dev libpcap-dev fonts-ipafont-gothic shared-mime-info tzdata)
 # What the test suite needs on top: GoogleTest, Google Benchmark, clang and its
 # sanitizer runtimes for the fuzz targets.
-KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang
+KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang jq
     libclang-rt-14-dev llvm xvfb xauth)
 
 # Number of parallel jobs: the machine's cores.

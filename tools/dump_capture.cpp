@@ -3,14 +3,17 @@
 // file instead of a store: no count limit, constant memory.
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "capture/capture_engine.h"
 #include "core/capture_writer.h"
 #include "tools/dump_modes.h"
+#include "tools/packet_filter.h"
 
 namespace kestrel::dump {
 namespace {
@@ -22,6 +25,8 @@ void OnSignal(int) { g_interrupted = 1; }
 // reads the counters and, after the worker has ended, the rest.
 struct FileSink {
     CaptureWriter writer;
+    bool flushEach = false;  // a stream: each packet reaches the reader at once
+    PacketFilter filter;
     uint64_t limit = 0;  // 0: no limit
     std::atomic<uint64_t> written{0};
     std::atomic<bool> failed{false};
@@ -37,7 +42,9 @@ void WriteToFile(void* context, Packet* packet) {
     if (sink.failed.load(std::memory_order_relaxed) || (sink.limit && written >= sink.limit)) {
         return;
     }
-    if (!sink.writer.Write(*packet, sink.error)) {
+    if (!sink.filter.Matches(*packet)) return;
+    if (!sink.writer.Write(*packet, sink.error) || (sink.flushEach && std::fflush(stdout) != 0)) {
+        if (sink.error.empty()) sink.error = std::strerror(errno);
         sink.failed.store(true, std::memory_order_release);
         return;
     }
@@ -52,12 +59,20 @@ int ListAdapters() {
     return engine.EnumerationFailed() ? 1 : 0;
 }
 
-int CaptureToFile(const std::string& name, uint64_t count, const std::string& outPath,
-                  FileKind kind) {
+int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
+                  const std::string& outPath, FileKind kind) {
     FileSink sink;
     sink.limit = count;
     std::string error;
-    if (!sink.writer.Open(outPath, kind, error)) {
+    if (!sink.filter.Compile(filter, error)) {
+        std::fprintf(stderr, "kestrel-dump: bad filter: %s\n", error.c_str());
+        return 2;
+    }
+    sink.flushEach = outPath == "-";
+    const bool opened = sink.flushEach
+                            ? sink.writer.OpenStream(stdout, kind, kPcapWriteSnapLength, error)
+                            : sink.writer.Open(outPath, kind, error);
+    if (!opened) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
@@ -108,7 +123,8 @@ int CaptureToFile(const std::string& name, uint64_t count, const std::string& ou
         return 1;
     }
     std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
-                 static_cast<unsigned long long>(sink.writer.Count()), outPath.c_str());
+                 static_cast<unsigned long long>(sink.writer.Count()),
+                 sink.flushEach ? "standard output" : outPath.c_str());
     return status;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/capture_reader.h"
 #include "core/packet.h"
+#include "core/row_text.h"
 
 namespace kestrel::dump {
 
@@ -14,15 +15,22 @@ namespace kestrel::dump {
 // then "FIRST LENGTH" or "-"; then a blank line. (dump_tree.cpp)
 void AppendTree(const Packet& packet, int number, int lineCount, std::string& out);
 
+// Appends one line of JSON for the packet: number, time, lengths, the row
+// cells by column title and the decode tree with byte ranges. (dump_json.cpp)
+void AppendJson(const Packet& packet, int number, int lineCount, const RowTexts& row,
+                std::string& out);
+
 // Prints the adapter display names, one per line, as the adapter menu offers
 // them. Returns the exit status: 1 when the adapters cannot be listed.
 // (dump_capture.cpp)
 int ListAdapters();
 
-// Captures from the adapter with display name `name` straight into a file of
-// `kind` at `outPath`, packet by packet, until `count` packets are written
-// (0: until interrupted). Returns the exit status. (dump_capture.cpp)
-int CaptureToFile(const std::string& name, uint64_t count, const std::string& outPath,
-                  FileKind kind);
+// Captures from the adapter with display name `name` the frames that match
+// `filter` (a libpcap expression; empty: all) straight into a file of `kind`
+// at `outPath` ("-": a stream on standard output, flushed per packet),
+// packet by packet, until `count` packets are written (0: until
+// interrupted). Returns the exit status. (dump_capture.cpp)
+int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
+                  const std::string& outPath, FileKind kind);
 
 }  // namespace kestrel::dump

@@ -3,10 +3,13 @@
 // as the desktop program shows them; converts capture files; captures.
 // Files are read packet by packet, so a file of any size takes constant
 // memory.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "core/row_text.h"
 #include "core/text_helpers.h"
 #include "tools/dump_modes.h"
+#include "tools/packet_filter.h"
 
 namespace {
 
@@ -39,6 +43,8 @@ struct Options {
     bool rows = false;
     bool tree = false;
     bool hex = false;
+    bool json = false;
+    bool utc = false;
     int lineCount = 32;
     bool listAdapters = false;
     std::string captureName;
@@ -46,15 +52,17 @@ struct Options {
     uint64_t count = 0;  // 0: every packet
     std::string outPath;
     std::string format;  // pac, pcap, pcapng; empty: by the output's suffix
+    std::string filter;  // a libpcap filter expression; empty: every packet
     std::vector<std::string> files;
 };
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: kestrel-dump [--rows] [--tree] [--hex] [--line-count N] [-c COUNT] FILE...\n"
-        "       kestrel-dump -w OUT [--format KIND] [-c COUNT] FILE...\n"
+        "Usage: kestrel-dump [--rows] [--tree] [--hex] [--json] [--line-count N] [--utc]\n"
+        "                    [-f FILTER] [-c COUNT] FILE...\n"
+        "       kestrel-dump -w OUT [--format KIND] [-f FILTER] [-c COUNT] FILE...\n"
         "       kestrel-dump --list-adapters\n"
-        "       kestrel-dump --capture NAME [-c COUNT] -w OUT [--format KIND]\n"
+        "       kestrel-dump --capture NAME [-f FILTER] [-c COUNT] -w OUT [--format KIND]\n"
         "\n"
         "Prints the packets of .pac, pcap and pcapng files (told apart by content;\n"
         "FILE - is standard input). Files of any size are read packet by packet.\n"
@@ -62,11 +70,19 @@ void PrintUsage(std::FILE* out) {
         "  --tree          every decode tree item: indentation, text, TAB, \"FIRST LENGTH\" or "
         "\"-\"\n"
         "  --hex           the hex dump of each packet, then a blank line\n"
+        "  --json          one JSON object per packet and line: number, sec, usec, caplen,\n"
+        "                  len, the list cells by column title, the decode tree with the\n"
+        "                  first byte and length of every item\n"
         "  --line-count N  characters per data line in the tree (default 32)\n"
+        "  --utc           times in UTC instead of local time\n"
+        "  -f, --filter FILTER\n"
+        "                  only the packets that match the libpcap filter expression FILTER\n"
+        "                  (tcpdump's language); numbers stay those of the input\n"
         "  -c COUNT        only the first COUNT packets (of all files, or of the capture)\n"
         "  -w OUT          write the packets read (or captured) to OUT; nothing is printed\n"
         "                  unless --rows, --tree or --hex is given too. OUT is replaced only\n"
-        "                  once it is complete.\n"
+        "                  once it is complete. -w - writes a pcap stream (or KIND) to standard\n"
+        "                  output, flushed per packet while capturing or reading a pipe.\n"
         "  --format KIND   the kind of OUT: pac, pcap or pcapng (default: by OUT's suffix,\n"
         "                  .pcap and .cap pcap, .pcapng pcapng, any other .pac)\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
@@ -93,6 +109,8 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
 }
 
 FileKind KindOfName(const std::string& path) {
+    if (path == "-")
+        return FileKind::Pcap;
     if (EndsWith(path, ".pcapng") || EndsWith(path, ".ntar"))
         return FileKind::PcapNg;
     if (EndsWith(path, ".pcap") || EndsWith(path, ".cap"))
@@ -140,7 +158,16 @@ public:
         FileKind kind = KindOfName(m_options.outPath);
         if (!m_options.format.empty())
             ParseKind(m_options.format, kind);
-        if (!m_options.outPath.empty() && !m_writer.Open(m_options.outPath, kind, m_error)) {
+        if (!m_filter.Compile(m_options.filter, m_error)) {
+            std::fprintf(stderr, "kestrel-dump: bad filter: %s\n", m_error.c_str());
+            return kExitUsage;
+        }
+        const bool opened =
+            m_options.outPath.empty() ||
+            (m_options.outPath == "-"
+                 ? m_writer.OpenStream(stdout, kind, kPcapMaxSnapLength, m_error)
+                 : m_writer.Open(m_options.outPath, kind, m_error));
+        if (!opened) {
             std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
             return kExitFailure;
         }
@@ -170,8 +197,11 @@ public:
             std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
             return kExitFailure;
         }
-        std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
-                     static_cast<unsigned long long>(m_writer.Count()), m_options.outPath.c_str());
+        if (m_options.outPath != "-") {
+            std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
+                         static_cast<unsigned long long>(m_writer.Count()),
+                         m_options.outPath.c_str());
+        }
         return kExitOk;
     }
 
@@ -199,8 +229,14 @@ private:
                 std::fprintf(stderr, "kestrel-dump: %s\n", reader.Error().c_str());
                 return reader.Count() > 0;
             }
+            ++number;
+            if (!m_filter.Matches(reader.Current()))
+                continue;
             ++m_total;
-            if (!OnPacket(reader.Current(), ++number))
+            if (!OnPacket(reader.Current(), number))
+                return false;
+            // A pipe may still be growing: each packet is shown as it arrives.
+            if (reader.IsStream() && !FlushAll())
                 return false;
         }
         return true;
@@ -213,6 +249,9 @@ private:
             dump::AppendTree(packet, number, m_options.lineCount, m_out);
         if (m_options.hex)
             PrintHex(packet, m_out);
+        if (m_options.json)
+            dump::AppendJson(packet, number, m_options.lineCount,
+                             BuildRowTexts(packet, number, &m_times), m_out);
         if (m_out.size() > kOutputBlock)
             Flush(m_out);
         if (!m_options.outPath.empty() && !m_writer.Write(packet, m_error)) {
@@ -225,7 +264,18 @@ private:
         return true;
     }
 
+    bool FlushAll() {
+        Flush(m_out);
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "kestrel-dump: %s\n", std::strerror(errno));
+            m_writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+
     const Options& m_options;
+    dump::PacketFilter m_filter;
     CaptureWriter m_writer;
     std::string m_error;
     bool m_writeFailed = false;
@@ -263,8 +313,12 @@ int main(int argc, char** argv) {
             options.hex = true;
         } else if (arg == "--tree") {
             options.tree = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--utc") {
+            options.utc = true;
         } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture" ||
-                   arg == "--format") {
+                   arg == "--format" || arg == "-f" || arg == "--filter") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
                 return kExitUsage;
@@ -279,6 +333,8 @@ int main(int argc, char** argv) {
             } else if (arg == "-w") {
                 options.outPath = value;
                 good = !value.empty();
+            } else if (arg == "-f" || arg == "--filter") {
+                options.filter = value;
             } else if (arg == "--format") {
                 options.format = value;
                 good = ParseKind(value, kind);
@@ -311,10 +367,19 @@ int main(int argc, char** argv) {
     if (options.listAdapters) {
         return dump::ListAdapters();
     }
-    if (options.outPath == "-") {
-        // Not a file named "-": a stream on standard output is not written yet.
-        std::fputs("kestrel-dump: -w - (standard output) is not supported\n", stderr);
+    const bool prints = options.rows || options.tree || options.hex || options.json;
+    if (options.outPath == "-" && prints) {
+        std::fputs("kestrel-dump: -w - and printing both want standard output\n", stderr);
         return kExitUsage;
+    }
+    if (options.outPath == "-" && isatty(STDOUT_FILENO)) {
+        std::fputs("kestrel-dump: -w - would write binary data to a terminal\n", stderr);
+        return kExitUsage;
+    }
+    if (options.utc) {
+        // Every local time conversion of the program then gives UTC.
+        setenv("TZ", "UTC0", 1);
+        tzset();
     }
     if (!options.format.empty() && options.outPath.empty()) {
         std::fputs("kestrel-dump: --format needs -w OUT\n", stderr);
@@ -328,14 +393,15 @@ int main(int argc, char** argv) {
         FileKind kind = KindOfName(options.outPath);
         if (!options.format.empty())
             ParseKind(options.format, kind);
-        return dump::CaptureToFile(options.captureName, options.count, options.outPath, kind);
+        return dump::CaptureToFile(options.captureName, options.filter, options.count,
+                                   options.outPath, kind);
     }
     if (options.files.empty()) {
         std::fputs("kestrel-dump: no file given\n", stderr);
         PrintUsage(stderr);
         return kExitUsage;
     }
-    if (!options.rows && !options.tree && !options.hex && options.outPath.empty()) {
+    if (!prints && options.outPath.empty()) {
         options.rows = true;
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);

@@ -35,16 +35,12 @@ struct DumpRun {
     std::string err;
 };
 
-// Runs kestrel-dump with `arguments` (already shell-quoted; `before` is put
-// in front of the command: variables, or a pipe into it) and collects its
-// output and exit status.
-DumpRun Dump(const std::string& arguments, const std::string& before = "") {
+// Runs a shell command and collects its output and exit status.
+DumpRun RunShell(const std::string& command) {
     test::TempDir temp;
     const std::string errPath = temp.File("err").string();
-    const std::string command = before + std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " +
-                                arguments + " 2>" + errPath;
     DumpRun run;
-    FILE* pipe = popen(command.c_str(), "r");
+    FILE* pipe = popen((command + " 2>" + errPath).c_str(), "r");
     if (!pipe) return run;
     char buffer[65536];
     size_t n;
@@ -54,6 +50,12 @@ DumpRun Dump(const std::string& arguments, const std::string& before = "") {
     const auto err = test::ReadFileBytes(errPath);
     run.err.assign(err.begin(), err.end());
     return run;
+}
+
+// Runs kestrel-dump with `arguments` (already shell-quoted; `before` is put
+// in front of the command: variables, or a pipe into it).
+DumpRun Dump(const std::string& arguments, const std::string& before = "") {
+    return RunShell(before + std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments);
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
@@ -86,6 +88,23 @@ TEST(KestrelDump, RowsOfEveryCorpusFile) {
             for (size_t c = 0; c < cells.size(); ++c) EXPECT_EQ(cells[c], row.cells[c]);
         }
     }
+}
+
+// --json parses (jq) and carries the same items, depths and byte ranges as
+// --tree; the cells are the rows' cells.
+TEST(KestrelDump, JsonIsTheTreeAndTheRow) {
+    auto files = test::AllCaptureFiles();
+    const std::string sample = std::string(KESTREL_BINARY_DIR) + "/sample.pac";
+    files.emplace_back(sample);
+    const std::string jq = std::string(" | jq -r -f ") + KESTREL_SOURCE_DIR "/tests/tools/json_tree.jq";
+    for (const auto& path : files) {
+        const DumpRun json = Dump("--json " + Quote(path.string()) + jq);
+        ASSERT_EQ(json.status, 0) << path << ": " << json.err;
+        EXPECT_EQ(json.out, Dump("--tree " + Quote(path.string())).out) << path;
+    }
+    const DumpRun cells = Dump("--json " + Quote(sample) +
+                               " | jq -r '.cells | [.[]] | join(\"\\t\")'");
+    EXPECT_EQ(cells.out, Dump(Quote(sample)).out);
 }
 
 TEST(KestrelDump, HexAndPacFilesAndFailures) {
@@ -212,6 +231,87 @@ TEST(KestrelDump, StreamsEveryPacketFromFilesPipesAndFifos) {
     EXPECT_NE(run.err.find("tail.pcap"), std::string::npos) << run.err;
 }
 
+// -f selects the packets tcpdump selects with the same expression, on pcap
+// and on .pac, and keeps their numbers in the input; a bad expression exits 2.
+TEST(KestrelDump, FiltersSelectWhatTcpdumpSelects) {
+    if (std::system("tcpdump --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tcpdump";
+    test::TempDir temp;
+    const std::string pac = temp.File("x.pac").string();
+    const std::string records = " | tail -c +25 | od -An -v -tx1";
+    for (const auto& path : test::AllCaptureFiles()) {
+        const std::string file = Quote(path.string());
+        const DumpRun all = Dump(file);
+        if (all.status != 0 || Dump("-w " + Quote(pac) + " " + file).status != 0) continue;
+        const auto rows = Split(all.out, '\n');
+        for (const char* expression : {"udp", "tcp and port 43", "arp or icmp", "ip[2:2] > 1000",
+                                       "ip[6:2] & 0x3fff != 0"}) {
+            const std::string f = std::string(" -f '") + expression + "' ";
+            const DumpRun selected = Dump("-w -" + f + file + records);
+            const DumpRun expected =
+                RunShell("tcpdump -r " + file + " -w - '" + expression + "' 2>/dev/null" + records);
+            EXPECT_EQ(selected.out, expected.out) << path << ": " << expression;
+            const DumpRun numbered = Dump("--rows" + f + file);
+            std::string numbers;
+            for (const std::string& line : Split(numbered.out, '\n')) {
+                if (line.empty()) continue;
+                const size_t n = std::stoul(line.substr(0, line.find('\t')));
+                ASSERT_LE(n, rows.size());
+                EXPECT_EQ(line, rows[n - 1]) << path << ": " << expression;
+                numbers += line.substr(0, line.find('\t')) + " ";
+            }
+            const DumpRun fromPac = Dump("--rows" + f + Quote(pac) + " | cut -f1 | tr '\\n' ' '");
+            EXPECT_EQ(fromPac.out, numbers) << path << ": " << expression;
+        }
+    }
+    const DumpRun bad = Dump("-f 'tcp port' " + Quote(std::string(KESTREL_BINARY_DIR) + "/sample.pac"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("syntax error"), std::string::npos) << bad.err;
+}
+
+// -w - writes a stream that - reads back with the same bytes and times; a
+// growing pipe is printed packet by packet, as the packets arrive.
+TEST(KestrelDump, StreamsThroughPipesBothWays) {
+    for (const auto& path : test::AllCaptureFiles()) {
+        const DumpRun direct = Dump("--json " + Quote(path.string()));
+        if (direct.status != 0) continue;
+        const DumpRun piped = Dump("--json -", std::string(KESTREL_BINARY_DIR) +
+                                                   "/tools/kestrel-dump -w - " +
+                                                   Quote(path.string()) + " | ");
+        EXPECT_EQ(piped.out, direct.out) << path;
+    }
+
+    test::TempDir temp;
+    const auto fifo = temp.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto bytes = test::ReadFileBytes(std::string(KESTREL_BINARY_DIR) + "/sample.pac");
+    std::atomic<bool> firstRowSeen{false};
+    bool seenBeforeTheRest = false;
+    std::thread writer([&] {
+        FILE* out = std::fopen(fifo.c_str(), "wb");
+        // The first record of the sample, then a pause until its row is out.
+        const size_t first = 20 + (bytes[0] | bytes[1] << 8);
+        std::fwrite(bytes.data(), 1, first, out);
+        std::fflush(out);
+        for (int i = 0; i < 500 && !firstRowSeen; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seenBeforeTheRest = firstRowSeen;
+        std::fwrite(bytes.data() + first, 1, bytes.size() - first, out);
+        std::fclose(out);
+    });
+    FILE* dump = popen((std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " +
+                        Quote(fifo.string())).c_str(), "r");
+    char line[4096];
+    int lines = 0;
+    while (std::fgets(line, sizeof line, dump)) {
+        firstRowSeen = true;
+        ++lines;
+    }
+    pclose(dump);
+    writer.join();
+    EXPECT_TRUE(seenBeforeTheRest);
+    EXPECT_EQ(lines, 20);
+}
+
 // -w converts through the document's save code: every packet, the kind from
 // --format or the output's name; a failed conversion keeps the old output.
 TEST(KestrelDump, ConvertsWithTheSaveCode) {
@@ -267,7 +367,7 @@ TEST(KestrelDump, ConvertsWithTheSaveCode) {
     // Bad usage.
     EXPECT_EQ(Dump("--format pcap " + Quote(many.string())).status, 2);
     EXPECT_EQ(Dump("--format xml -w x " + Quote(many.string())).status, 2);
-    EXPECT_EQ(Dump("-w - " + Quote(many.string())).status, 2);
+    EXPECT_EQ(Dump("--rows -w - " + Quote(many.string())).status, 2);
 }
 
 // Adapters that cannot be listed are a failure, not an empty list.
