@@ -118,11 +118,9 @@ CExtractDialog::CExtractDialog(QWidget* parent) : QDialog(parent) {
     m_addButton = new QPushButton(QStringLiteral("追加"), this);
     m_addButton->setObjectName(ControlName(kIdAdd));
     m_addButton->setGeometry(DialogRect(40, 75, 50, 22));
-    m_addButton->setAutoDefault(false);
     m_deleteButton = new QPushButton(QStringLiteral("削除"), this);
     m_deleteButton->setObjectName(ControlName(kIdDelete));
     m_deleteButton->setGeometry(DialogRect(99, 76, 50, 21));
-    m_deleteButton->setAutoDefault(false);
 
     m_conditionList = new QTableWidget(0, static_cast<int>(kConditionColumns.size()), this);
     m_conditionList->setObjectName(ControlName(kIdConditions));
@@ -148,7 +146,9 @@ CExtractDialog::CExtractDialog(QWidget* parent) : QDialog(parent) {
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
     m_cancelButton->setGeometry(DialogRect(104, 200, 50, 14));
-    m_cancelButton->setAutoDefault(false);
+    // Enter presses the button that has the focus; elsewhere it presses "抽出".
+    for (QPushButton* button : {m_addButton, m_deleteButton, m_okButton, m_cancelButton})
+        button->setAutoDefault(true);
 
     connect(m_addButton, &QPushButton::clicked, this, &CExtractDialog::OnAddCondition);
     connect(m_deleteButton, &QPushButton::clicked, this, &CExtractDialog::OnDeleteCondition);
