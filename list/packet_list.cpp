@@ -260,6 +260,7 @@ void CPacketList::ShowPendingRows() {
             m_extractDialog->AddRowValues(rows.back().cells);
     }
     m_rowCount = end;
+    WidenForTypeTexts(rows);
     m_model.AppendRows(std::move(rows));
     if (m_autoScroll)
         scrollToBottom();
@@ -291,10 +292,33 @@ void CPacketList::ApplyColumnWidths() {
     m_applyingWidths = true;
     for (int column = 0; column < kColumnCount; ++column) {
         const int user = m_userWidths[static_cast<size_t>(column)];
-        setColumnWidth(column,
-                       user > 0 ? user : OpeningColumnWidth(column, m_font, horizontalHeader()));
+        const QStringList shown = column == kColumnType ? m_typeTexts.values() : QStringList();
+        setColumnWidth(column, user > 0
+                                   ? user
+                                   : OpeningColumnWidth(column, m_font, horizontalHeader(), shown));
     }
     m_applyingWidths = false;
+}
+
+void CPacketList::WidenForTypeTexts(const std::vector<ListRow>& rows) {
+    // The operation names of rare ARP frames are longer than the column
+    // opens for: it widens when one is shown (unless the user set its width).
+    QStringList added;
+    for (const ListRow& row : rows) {
+        const QString& type = row.cells[kColumnType];
+        if (row.kind == RowKind::Arp && !m_typeTexts.contains(type)) {
+            m_typeTexts.insert(type);
+            added.append(type);
+        }
+    }
+    if (added.isEmpty() || m_userWidths[kColumnType] > 0)
+        return;
+    const int width = OpeningColumnWidth(kColumnType, m_font, horizontalHeader(), added);
+    if (width > columnWidth(kColumnType)) {
+        m_applyingWidths = true;
+        setColumnWidth(kColumnType, width);
+        m_applyingWidths = false;
+    }
 }
 
 std::vector<int> CPacketList::SelectedRows() const {

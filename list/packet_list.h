@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QSet>
 #include <QTableView>
 #include <QTimer>
 #include <array>
@@ -157,6 +158,8 @@ private:
     void ApplyListFont();
     // Every column at its user width, or at its opening width for the font.
     void ApplyColumnWidths();
+    // Widens the TYPE column for ARP texts wider than it opened for.
+    void WidenForTypeTexts(const std::vector<ListRow>& rows);
     void OnSelectionChanged();
     // Shows the one selected row's packet in the tree and the dump.
     void ShowSelectedPacket();
@@ -176,6 +179,7 @@ private:
     bool m_autoScroll = true;
     QFont m_font;
     std::array<int, kColumnCount> m_userWidths{};
+    QSet<QString> m_typeTexts;  // ARP texts of the TYPE column shown so far
     bool m_applyingWidths = false;
     bool m_deferShow = false;  // selection changes of a key press wait for the idle turn
     QTimer m_showTimer;

@@ -53,7 +53,28 @@ QStringList WidestTexts(int column, const QFontMetricsF& metrics) {
     }
 }
 
+// Euclidean distance of two colours in RGB.
+int Distance(const QColor& a, const QColor& b) {
+    const int red = a.red() - b.red();
+    const int green = a.green() - b.green();
+    const int blue = a.blue() - b.blue();
+    return static_cast<int>(std::sqrt(red * red + green * green + blue * blue));
+}
+
 }  // namespace
+
+QColor SelectionColour(const QPalette& palette, QPalette::ColorGroup group) {
+    const QColor highlight = palette.color(group, QPalette::Highlight);
+    // The desktop's selection blue can be next to the TCP row blue: then a
+    // darker shade of it marks the selection.
+    for (RowKind kind :
+         {RowKind::Other, RowKind::Icmp, RowKind::Igmp, RowKind::Tcp, RowKind::Udp, RowKind::Arp}) {
+        const Rgb row = RowColour(kind);
+        if (Distance(highlight, QColor(row.red, row.green, row.blue)) < kMinSelectionContrast)
+            return highlight.darker(170);
+    }
+    return highlight;
+}
 
 QFont ListFont(int pixels) {
     QFont font(QString::fromUtf8(kListFontFamily));
@@ -61,12 +82,13 @@ QFont ListFont(int pixels) {
     return font;
 }
 
-int OpeningColumnWidth(int column, const QFont& font, const QHeaderView* header) {
+int OpeningColumnWidth(int column, const QFont& font, const QHeaderView* header,
+                       const QStringList& shown) {
     if (column < 0 || column >= kColumnCount)
         return 0;
     int width = kRowColumns[static_cast<size_t>(column)].width;
     const QFontMetricsF metrics(font);
-    for (const QString& text : WidestTexts(column, metrics)) {
+    for (const QString& text : WidestTexts(column, metrics) + shown) {
         const int pixels = static_cast<int>(std::ceil(metrics.horizontalAdvance(text)));
         width = std::max(width, kCellLeftMargin + pixels + kCellRightMargin + kGridLineWidth);
     }
@@ -94,7 +116,7 @@ void CPacketRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     QColor back;
     QColor text;
     if (selected) {
-        back = option.palette.color(group, QPalette::Highlight);
+        back = SelectionColour(option.palette, group);
         text = option.palette.color(group, QPalette::HighlightedText);
     } else {
         back = index.data(Qt::BackgroundRole).value<QColor>();

@@ -3,7 +3,9 @@
 // rectangle).
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QStyledItemDelegate>
 
 class QHeaderView;
@@ -21,15 +23,23 @@ inline constexpr int kGridLineWidth = 1;
 // Widest a column opens or is restored with.
 inline constexpr int kMaxColumnWidth = 4000;
 
+// The colour of selected rows: the desktop's selection colour, or a darker
+// shade of it where it is hard to tell from a row colour (closer than
+// kMinSelectionContrast in RGB).
+inline constexpr int kMinSelectionContrast = 100;
+QColor SelectionColour(const QPalette& palette, QPalette::ColorGroup group);
+
 // The list font at `pixels` pixels.
 QFont ListFont(int pixels);
 
 // The width column `column` opens with in `font`: its specified width, or
 // more where the widest text the column shows (number up to 30000, a time of
 // day, twelve hex digits, "ARP(REQUEST)", a dotted address, a port) or its
-// title in `header` needs more. The Protocol column's texts have no bound: it
-// widens for its title only.
-int OpeningColumnWidth(int column, const QFont& font, const QHeaderView* header);
+// title in `header` needs more, as do the texts in `shown` (texts of that
+// column shown so far). The Protocol column's texts have no bound: it widens
+// for its title only.
+int OpeningColumnWidth(int column, const QFont& font, const QHeaderView* header,
+                       const QStringList& shown = {});
 
 // One cell of a row: filled with the selection colour or the row's colour,
 // the text from 2 pixels in, one line, vertically centred, an ellipsis when

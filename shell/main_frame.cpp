@@ -520,8 +520,15 @@ void CMainFrame::RestoreWindowPlacement() {
     }
     geometry.moveLeft(GetProfileInt(kKeyLeft, geometry.left()));
     geometry.moveTop(GetProfileInt(kKeyTop, geometry.top()));
-    const int width = GetProfileInt(kKeyWidth, 0);
-    const int height = GetProfileInt(kKeyHeight, 0);
+    int width = GetProfileInt(kKeyWidth, 0);
+    int height = GetProfileInt(kKeyHeight, 0);
+    // Larger than all screens together no window can be shown (nor, far
+    // beyond, drawn): such a stored size is bounded by the screens.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize screens = screen->virtualSize();
+        width = std::min(width, screens.width());
+        height = std::min(height, screens.height());
+    }
     if (width > kMinimumStoredExtent)
         geometry.setWidth(width);
     if (height > kMinimumStoredExtent)

@@ -182,6 +182,8 @@ private slots:
             LoadCaptureFile(CapturePath("afs.pcap"), window.Document().Store());
             Append(window, Arp("00 01"));
             Append(window, Tcp());
+            // A rare operation name, longer than the column opens for.
+            Append(window, Arp("00 14"));
             while (window.list->RowCount() < window.Document().Store().Count())
                 window.list->ShowPendingRows();
             // The Japanese face, not the toolkit's Latin default.
@@ -299,12 +301,50 @@ private slots:
         }
         QVERIFY(black > 10);
         QVERIFY(white > 10);
+        // Inside, the selection colour stands apart from the TCP row colour.
+        const QColor inside =
+            image.pixelColor(QPoint(std::max(0, rowRect.left()) + 1, rowRect.center().y()) *
+                             image.devicePixelRatio());
+        const QColor tcp = list.RowColourOf(0);
+        QVERIFY(std::abs(inside.red() - tcp.red()) + std::abs(inside.green() - tcp.green()) +
+                    std::abs(inside.blue() - tcp.blue()) >=
+                kMinSelectionContrast);
 
         window.prompter.answer = false;
         QTest::keyClick(&list, Qt::Key_Delete, Qt::KeypadModifier);
         QTest::keyClick(&list, Qt::Key_Delete, Qt::ControlModifier);
         QTest::keyClick(&list, Qt::Key_Delete, Qt::AltModifier);
         QCOMPARE(window.prompter.questions.size(), 2);
+    }
+
+    // The tree draws the lines between its items; only the left button
+    // selects and expands (a right double-click changes no expand flag).
+    void treeDrawsLinesAndTakesTheLeftButtonOnly() {
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Append(window, Tcp());
+        window.list->ShowPendingRows();
+        window.list->selectRow(0);
+        CPacketTree& tree = *window.tree;
+        QTreeWidgetItem* mac = tree.topLevelItem(0)->child(0);
+        mac->setExpanded(false);
+        QCOMPARE(tree.ExpandFlag(DecodeTree::kSlotMac), 0);
+        QTest::mouseDClick(tree.viewport(), Qt::RightButton, {}, tree.visualItemRect(mac).center());
+        QVERIFY(!mac->isExpanded());
+        QCOMPARE(tree.ExpandFlag(DecodeTree::kSlotMac), 0);
+
+        // A dotted grey line joins the sections (children of the root) in
+        // the column left of them.
+        const QImage image = tree.viewport()->grab().toImage();
+        const QRect first = tree.visualItemRect(mac);
+        const QRect last = tree.visualItemRect(tree.topLevelItem(0)->child(2));
+        const int x = tree.indentation() + tree.indentation() / 2;
+        int dots = 0;
+        for (int y = first.bottom(); y < last.top(); ++y)
+            dots +=
+                image.pixelColor(QPoint(x, y) * image.devicePixelRatio()) == QColor(128, 128, 128);
+        QVERIFY2(dots >= (last.top() - first.bottom()) / 3, qPrintable(QString::number(dots)));
     }
 
     // Clicking the centre of every character cell, where Qt's own text

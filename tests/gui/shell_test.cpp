@@ -1,10 +1,13 @@
 // Start-up, documents, files, menus and persisted window settings of the shell.
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -100,6 +103,13 @@ private slots:
                                                  "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"}));
         QCOMPARE(frame->windowTitle(), QStringLiteral("Kestrel"));
         QVERIFY(app.prompter->messages.empty());
+        // "ﾍﾙﾌﾟ(&H)" stands at the right end of the menu bar.
+        QCoreApplication::processEvents();
+        const QMenuBar* bar = frame->menuBar();
+        const QRect help = bar->actionGeometry(PopupOf(frame, "ﾍﾙﾌﾟ(&H)")->menuAction());
+        const QRect adapters = bar->actionGeometry(PopupOf(frame, "ﾃﾞﾊﾞｲｽｵｰﾌﾟﾝ(&O)")->menuAction());
+        QVERIFY(help.right() >= bar->width() - 12);
+        QVERIFY(help.left() > adapters.right() + bar->width() / 2);
     }
 
     void startsWithPacFile() {
@@ -589,6 +599,31 @@ private slots:
             QCoreApplication::processEvents();
             QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowMaximized);
         }
+    }
+
+    // Stored sizes no window can be drawn at (a settings file edited by
+    // hand) give way: the main frame stays within the screens, the child
+    // frame and the splitters take their defaults.
+    void unusableStoredSizesGiveWay() {
+        WriteProfileInt("MAIN_FRAME_SIZE_RIGHT", 1000000);
+        WriteProfileInt("MAIN_FRAME_SIZE_BOTTOM", 2000000000);
+        WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", -5);
+        WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 2000000000);
+        WriteProfileInt("SPLITTER_SIZE_CYCUR", 2000000000);
+        WriteProfileInt("SPLITTER_SIZE_CXCUR", -300);
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        const QSize screens = QGuiApplication::primaryScreen()->virtualSize();
+        QVERIFY(frame->width() <= screens.width());
+        QVERIFY(frame->height() <= screens.height());
+        CChildFrame* child = app->OnFileNew();
+        QCoreApplication::processEvents();
+        QVERIFY(frame->MdiArea()->viewport()->rect().contains(child->SubWindow()->geometry()));
+        QVERIFY(child->OuterSplitter()->sizes().first() > 0);
+        QVERIFY(child->OuterSplitter()->sizes().last() > 0);
+        QVERIFY(child->InnerSplitter()->sizes().first() > 0);
+        QVERIFY(!frame->grab().isNull());
     }
 
     // Dragging a window edge writes the settings file at most once when it
