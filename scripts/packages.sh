@@ -1,5 +1,22 @@
 # Sourced by the set-up scripts: installs the Debian packages that are missing.
 #   kestrel_need_packages PACKAGE...
+
+# Runs a command as root: directly when this is root, else through sudo.
+# Fails, telling why, when neither is possible.
+#   kestrel_as_root WHAT COMMAND...
+kestrel_as_root() {
+    local what="$1"
+    shift
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        echo "$what needs root" >&2
+        return 1
+    fi
+}
+
 kestrel_need_packages() {
     local missing=()
     local package
@@ -10,18 +27,10 @@ kestrel_need_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null; then
-            sudo=(sudo)
-        else
-            echo "These Debian packages are missing and installing them needs root: ${missing[*]}" >&2
-            return 1
-        fi
-    fi
     export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    kestrel_as_root "Installing the Debian packages ${missing[*]}" apt-get update &&
+        kestrel_as_root "Installing the Debian packages ${missing[*]}" \
+            apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
 # What every build of Kestrel needs.
@@ -44,16 +53,7 @@ kestrel_need_locale() {
         return 0
     fi
     echo "Generating the locale $name"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null; then
-            sudo=(sudo)
-        else
-            echo "Generating the locale $name needs root" >&2
-            return 1
-        fi
-    fi
-    "${sudo[@]}" localedef -i "${name%%.*}" -c -f "${name#*.}" "$name"
+    kestrel_as_root "Generating the locale $name" localedef -i "${name%%.*}" -c -f "${name#*.}" "$name"
 }
 
 # Number of parallel jobs: the machine's cores.

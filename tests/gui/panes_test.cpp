@@ -386,14 +386,19 @@ private slots:
             }
         }
         // Sizes from the settings that no font can be drawn at give way to
-        // the default; painting a packet with them does not fail.
+        // the default, in the tree too; painting a packet with them does not fail.
         for (int stored : {1, 3, -110, 0, 500000}) {
             WriteProfileInt("DUMP_FONT_SIZE", stored);
+            WriteProfileInt("TREE_FONT_SIZE", stored);
             CPacketDump other(&window);
             other.resize(300, 200);
             other.SetPacket(window.Document().Store().At(0));
             QCOMPARE(other.FontSize(), CPacketDump::kDefaultFontSize);
             QVERIFY(!other.grab().isNull());
+            CPacketTree otherTree(&window);
+            otherTree.ShowPacket(window.Document().Store().At(0), 1);
+            QCOMPARE(otherTree.FontSize(), CPacketTree::kDefaultFontSize);
+            QVERIFY(!otherTree.grab().isNull());
         }
     }
 
