@@ -158,7 +158,7 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
     : QTableView(parent), m_document(document), m_frame(frame) {
     m_fontHeight = GetProfileInt(kKeyFontSize, kDefaultFontHeight);
     // A stored height is used as it is, unless no row could be drawn with it.
-    if (m_fontHeight == 0 || std::abs(m_fontHeight) > kMaxFontPixels)
+    if (m_fontHeight == 0 || m_fontHeight < -kMaxFontPixels || m_fontHeight > kMaxFontPixels)
         m_fontHeight = kDefaultFontHeight;
     m_autoScroll = GetProfileInt(kKeyAutoScroll, 1) != 0;
     for (int column = 0; column < kColumnCount; ++column) {

@@ -66,6 +66,12 @@ CChildFrame::~CChildFrame() {
 void CChildFrame::CreatePanes() {
     m_listHeight = GetProfileInt(kKeyListHeight, kDefaultListHeight);
     m_treeWidth = GetProfileInt(kKeyTreeWidth, kDefaultTreeWidth);
+    // Sizes no pane can have (a settings file edited by hand) give way to
+    // the defaults.
+    if (m_listHeight < 0 || m_listHeight > QWIDGETSIZE_MAX)
+        m_listHeight = kDefaultListHeight;
+    if (m_treeWidth < 0 || m_treeWidth > QWIDGETSIZE_MAX)
+        m_treeWidth = kDefaultTreeWidth;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

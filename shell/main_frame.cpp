@@ -518,8 +518,14 @@ void CMainFrame::RestoreWindowPlacement() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         geometry.moveCenter(screen->availableGeometry().center());
     }
-    geometry.moveLeft(GetProfileInt(kKeyLeft, geometry.left()));
-    geometry.moveTop(GetProfileInt(kKeyTop, geometry.top()));
+    // Stored left and top are used as they are, unless no coordinate can
+    // hold them.
+    const auto coordinate = [](const char* key, int fallback) {
+        const int value = GetProfileInt(key, fallback);
+        return value < -QWIDGETSIZE_MAX || value > QWIDGETSIZE_MAX ? fallback : value;
+    };
+    geometry.moveLeft(coordinate(kKeyLeft, geometry.left()));
+    geometry.moveTop(coordinate(kKeyTop, geometry.top()));
     int width = GetProfileInt(kKeyWidth, 0);
     int height = GetProfileInt(kKeyHeight, 0);
     // Larger than all screens together no window can be shown (nor, far

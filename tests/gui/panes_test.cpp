@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <atomic>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -227,7 +228,7 @@ private slots:
             QCOMPARE(next.list->UserColumnWidth(kColumnSourceMac), 0);
         }
         // Heights no row can be drawn with give way to the default.
-        for (int stored : {0, -100000, 5000}) {
+        for (int stored : {0, -100000, 5000, std::numeric_limits<int>::min()}) {
             WriteProfileInt("LIST_FONT_SIZE", stored);
             CPaneWindow window;
             QCOMPARE(window.list->FontHeight(), CPacketList::kDefaultFontHeight);

@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QUrl>
+#include <limits>
 #include <thread>
 
 #include "core/capture_file.h"
@@ -605,12 +606,13 @@ private slots:
     // hand) give way: the main frame stays within the screens, the child
     // frame and the splitters take their defaults.
     void unusableStoredSizesGiveWay() {
+        WriteProfileInt("MAIN_FRAME_SIZE_LEFT", std::numeric_limits<int>::min());
         WriteProfileInt("MAIN_FRAME_SIZE_RIGHT", 1000000);
         WriteProfileInt("MAIN_FRAME_SIZE_BOTTOM", 2000000000);
         WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", -5);
         WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 2000000000);
         WriteProfileInt("SPLITTER_SIZE_CYCUR", 2000000000);
-        WriteProfileInt("SPLITTER_SIZE_CXCUR", -300);
+        WriteProfileInt("SPLITTER_SIZE_CXCUR", std::numeric_limits<int>::min());
         TestApp app;
         QVERIFY(app->InitInstance({}));
         CMainFrame* frame = app->MainFrame();
