@@ -353,6 +353,7 @@ private slots:
     // of the five font sizes.
     void dumpCellsHitTheirBytesAtEveryFontSize() {
         CPaneWindow window;
+        window.resize(1800, 700);  // the whole dump in view at the largest size
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         std::vector<uint8_t> bytes = Tcp();
@@ -370,8 +371,7 @@ private slots:
             dump.verticalScrollBar()->setValue(0);
             for (int index = 0; index < static_cast<int>(layout.Text().size()); ++index) {
                 const QPoint point = CharPoint(dump, index).toPoint();
-                if (!dump.viewport()->rect().contains(point))
-                    continue;
+                QVERIFY(dump.viewport()->rect().contains(point));
                 QCOMPARE(dump.HitTestChar(point), index);
                 const int byte = layout.ByteAtChar(index);
                 if (byte < 0 || byte >= static_cast<int>(bytes.size()))
