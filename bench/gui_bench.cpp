@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -65,6 +66,33 @@ void BM_ShowPacketInPanes(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * store->Count());
 }
 BENCHMARK(BM_ShowPacketInPanes)->Unit(benchmark::kMillisecond);
+
+// Page Down held down in a list of 2000 rows: 100 key presses queued faster
+// than the panes are drawn, then the event loop runs until it is idle. The
+// panes must end on the selected packet; the time is the whole burst.
+void BM_PageDownBurst(benchmark::State& state) {
+    test::CPaneWindow window;
+    const std::unique_ptr<PacketStore> store = bench::TrafficMix(2000);
+    for (int i = 0; i < store->Count(); ++i) window.list->AppendPacket(CopyPacket(store->At(i)));
+    while (window.list->RowCount() < store->Count()) window.list->ShowPendingRows();
+    window.show();
+    window.list->setFocus();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        window.list->selectRow(0);
+        QCoreApplication::processEvents();
+        for (int i = 0; i < 100; ++i) {
+            QCoreApplication::postEvent(window.list,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_PageDown, {}));
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const int row = window.list->currentIndex().row();
+        if (window.tree->CurrentPacket() != window.Document().Store().At(row))
+            state.SkipWithError("the tree does not show the selected packet");
+    }
+}
+BENCHMARK(BM_PageDownBurst)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A sink on another thread appends 30000 packets as fast as it can while the
 // shown window takes them in; the counter is the longest time the UI thread

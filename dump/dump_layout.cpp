@@ -1,6 +1,7 @@
 #include "dump/dump_layout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrel {
 
@@ -13,6 +14,38 @@ DumpLayout::DumpLayout(const std::string& text) : m_text(text) {
             break;
         start = lf + 1;
     }
+    for (int line = 0; line < LineCount(); ++line)
+        m_widestColumns = std::max(m_widestColumns, static_cast<int>(LineText(line).size()));
+}
+
+void DumpLayout::SetCellSize(double advance, int lineHeight) {
+    m_advance = advance > 0 ? advance : 1;
+    m_lineHeight = std::max(1, lineHeight);
+}
+
+DumpRect DumpLayout::RangeRect(int first, int last) const {
+    const int line = LineOfChar(first);
+    if (line < 0 || last < first)
+        return {};
+    const int column = first - LineStart(line);
+    const int count = std::min(last, LineStart(line) + LineLength(line) - 1) - first + 1;
+    return {ColumnLeft(column), static_cast<double>(LineTop(line)), count * m_advance,
+            static_cast<double>(m_lineHeight)};
+}
+
+int DumpLayout::CharAt(double x, double y) const {
+    x -= kMargin;
+    y -= kMargin;
+    if (x < 0 && y < 0)
+        return -1;
+    const double column = std::trunc(x / m_advance);
+    const double line = std::trunc(y / m_lineHeight);
+    if (column < 0 || line < 0 || line >= LineCount())
+        return -1;
+    const int row = static_cast<int>(line);
+    if (column >= LineLength(row))
+        return -1;
+    return LineStart(row) + static_cast<int>(column);
 }
 
 int DumpLayout::LineLength(int line) const {

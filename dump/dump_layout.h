@@ -1,6 +1,7 @@
 // Where the bytes of a frame sit in its hex dump text: line starts, the
-// character ranges that cover a byte range, and the byte under a character.
-// Toolkit-free so the arithmetic is tested on its own.
+// character ranges that cover a byte range, the byte under a character, and
+// where each character cell lies in pixels. Toolkit-free so the arithmetic
+// is tested on its own.
 #pragma once
 
 #include <string>
@@ -15,6 +16,14 @@ struct DumpCharRange {
     bool operator==(const DumpCharRange&) const = default;
 };
 
+// A rectangle in content pixels (before scrolling).
+struct DumpRect {
+    double left = 0;
+    double top = 0;
+    double width = 0;
+    double height = 0;
+};
+
 class DumpLayout {
 public:
     // Columns of an ordinary line (offset of four digits).
@@ -23,6 +32,7 @@ public:
     static constexpr int kHexWidth = 48;  // 16 x "XX "
     static constexpr int kCharGap = 1;    // space before the characters
     static constexpr int kBytesPerLine = 16;
+    static constexpr int kMargin = 2;  // pixels left of and above the text
 
     DumpLayout() = default;
     // Lays out `text` as FormatHexDump writes it: each line ends after its
@@ -51,6 +61,26 @@ public:
     // frame's end. -1 outside the text.
     int ByteAtChar(int index) const;
 
+    // The pixel grid the text is drawn on, used alike by painting,
+    // highlighting and hit testing: every character cell is `advance`
+    // pixels wide (fractional: the dump font is fixed-pitch, and at 11
+    // points a cell is 7.5 pixels wide), every line `lineHeight` high.
+    void SetCellSize(double advance, int lineHeight);
+    double Advance() const { return m_advance; }
+    int LineHeight() const { return m_lineHeight; }
+    // Left edge of column `column` and top of line `line`, margin included.
+    double ColumnLeft(int column) const { return kMargin + column * m_advance; }
+    int LineTop(int line) const { return kMargin + line * m_lineHeight; }
+    // Cells of the inclusive range [first, last] of one line.
+    DumpRect RangeRect(int first, int last) const;
+    // Width of the widest line without CR LF, in pixels.
+    double WidestLine() const { return m_widestColumns * m_advance; }
+    // The character whose cell holds the content point (x, y), or -1: none
+    // left of and above the text at once, below the last line, or right of
+    // a line's CR LF. Positions truncate toward zero, as the cells count
+    // from the margin.
+    int CharAt(double x, double y) const;
+
 private:
     // Characters before the first hex digit of line `line` (6 ordinarily;
     // more when the offset needs more than four digits).
@@ -58,6 +88,9 @@ private:
 
     std::string m_text;
     std::vector<int> m_starts;
+    int m_widestColumns = 0;
+    double m_advance = 8;
+    int m_lineHeight = 16;
 };
 
 }  // namespace kestrel

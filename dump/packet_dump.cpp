@@ -1,7 +1,9 @@
 #include "dump/packet_dump.h"
 
 #include <QContextMenuEvent>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -9,6 +11,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "capture/capture_engine.h"
 #include "core/text_helpers.h"
@@ -73,39 +76,50 @@ void CPacketDump::ClearPacket() {
 }
 
 void CPacketDump::SetDumpText(std::string text) {
+    const double advance = m_layout.Advance();
+    const int lineHeight = m_layout.LineHeight();
     m_layout = DumpLayout(text);
-    const QFontMetrics metrics(m_font);
-    m_widestLine = 0;
-    for (int line = 0; line < m_layout.LineCount(); ++line) {
-        m_widestLine = std::max(
-            m_widestLine, metrics.horizontalAdvance(QString::fromLatin1(m_layout.LineText(line))));
-    }
+    m_layout.SetCellSize(advance, lineHeight);
     UpdateScrollBars();
     viewport()->update();
 }
 
+bool CPacketDump::MakeDumpFont(int size) {
+    if (size <= 0)
+        return false;
+    QFont font(QString::fromUtf8(kFontFamily));
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setPointSizeF(size / 10.0);
+    const QFontMetricsF metrics(font);
+    const double advance = metrics.horizontalAdvance(QLatin1Char('0'));
+    const int lineHeight = QFontMetrics(font).height();
+    // Sizes beyond what fonts are made at give a stand-in with no pixel size.
+    if (!(advance > 0) || lineHeight < 1 || lineHeight > kMaxLineHeight ||
+        QFontInfo(font).pixelSize() < 1) {
+        return false;
+    }
+    m_font = font;
+    m_rawFont = QRawFont::fromFont(m_font);
+    m_ascent = QFontMetrics(m_font).ascent();
+    m_layout.SetCellSize(advance, lineHeight);
+    return true;
+}
+
 void CPacketDump::ApplyDumpFont() {
-    m_font = QFont(QString::fromUtf8(kFontFamily));
-    m_font.setStyleHint(QFont::Monospace);
-    m_font.setFixedPitch(true);
-    m_font.setPointSizeF(m_fontSize / 10.0);
+    // A size from the settings that cannot be drawn gives way to the default.
+    if (!MakeDumpFont(m_fontSize)) {
+        m_fontSize = kDefaultFontSize;
+        MakeDumpFont(m_fontSize);
+    }
     setFont(m_font);
-    // Widths depend on the font: lay the text out again.
-    std::string text = m_layout.Text();
-    SetDumpText(std::move(text));
-}
-
-int CPacketDump::LineHeight() const {
-    return QFontMetrics(m_font).height();
-}
-
-int CPacketDump::CharWidth() const {
-    // The dump font is fixed-pitch: every character has the digit's advance.
-    return std::max(1, QFontMetrics(m_font).horizontalAdvance(QLatin1Char('0')));
+    UpdateScrollBars();
+    viewport()->update();
 }
 
 QSize CPacketDump::ContentSize() const {
-    return QSize(m_widestLine + 2 * kMargin, LineHeight() * m_layout.LineCount() + 2 * kMargin);
+    return QSize(static_cast<int>(std::ceil(m_layout.WidestLine())) + 2 * kMargin,
+                 LineHeight() * m_layout.LineCount() + 2 * kMargin);
 }
 
 void CPacketDump::UpdateScrollBars() {
@@ -146,19 +160,8 @@ void CPacketDump::HighlightBytes(int offset, int length) {
 }
 
 QRect CPacketDump::HighlightRect(const DumpHighlight& highlight) const {
-    const int line = m_layout.LineOfChar(highlight.first);
-    if (line < 0)
-        return {};
-    const QFontMetrics metrics(m_font);
-    const std::string& text = m_layout.Text();
-    const int start = m_layout.LineStart(line);
-    const int last = std::min(highlight.last, start + m_layout.LineLength(line) - 1);
-    const QString prefix = QString::fromLatin1(text.data() + start, highlight.first - start);
-    const QString range =
-        QString::fromLatin1(text.data() + highlight.first, std::max(0, last - highlight.first + 1));
-    const int height = LineHeight();
-    const int left = metrics.horizontalAdvance(prefix);
-    return QRect(kMargin + left, kMargin + line * height, metrics.horizontalAdvance(range), height);
+    const DumpRect rect = m_layout.RangeRect(highlight.first, highlight.last);
+    return QRectF(rect.left, rect.top, rect.width, rect.height).toAlignedRect();
 }
 
 void CPacketDump::ScrollToHighlight() {
@@ -182,64 +185,75 @@ void CPacketDump::ScrollToHighlight() {
     viewport()->update();
 }
 
+void CPacketDump::DrawCells(QPainter& painter, double left, int baseline,
+                            const QString& text) const {
+    // Each glyph at its own cell, so what is drawn is where the highlights
+    // and the hit test put it.
+    if (m_rawFont.isValid()) {
+        const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(text);
+        QList<QPointF> positions;
+        positions.reserve(glyphs.size());
+        for (qsizetype i = 0; i < glyphs.size(); ++i)
+            positions.append(QPointF(left + static_cast<double>(i) * CharAdvance(), baseline));
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        return;
+    }
+    for (qsizetype i = 0; i < text.size(); ++i)
+        painter.drawText(QPointF(left + static_cast<double>(i) * CharAdvance(), baseline),
+                         text.at(i));
+}
+
 void CPacketDump::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.fillRect(event->rect(), m_backColour);
     if (m_layout.LineCount() == 0)
         return;
     painter.setFont(m_font);
-    const QFontMetrics metrics(m_font);
     const int height = LineHeight();
     const QPoint scroll = ScrollOffset();
-    const int originX = kMargin - scroll.x();
-    const int originY = kMargin - scroll.y();
 
     // Only the lines that meet the exposed rectangle are drawn.
     const QRect exposed = event->rect();
-    const int firstLine = std::max(0, (exposed.top() - originY) / height);
-    const int lastLine = std::min(m_layout.LineCount() - 1, (exposed.bottom() - originY) / height);
+    const int firstLine = std::max(0, (exposed.top() + scroll.y() - kMargin) / height);
+    const int lastLine =
+        std::min(m_layout.LineCount() - 1, (exposed.bottom() + scroll.y() - kMargin) / height);
     painter.setPen(m_textColour);
     for (int line = firstLine; line <= lastLine; ++line) {
-        painter.drawText(originX, originY + line * height + metrics.ascent(),
-                         QString::fromLatin1(m_layout.LineText(line)));
+        DrawCells(painter, m_layout.ColumnLeft(0) - scroll.x(),
+                  m_layout.LineTop(line) - scroll.y() + m_ascent,
+                  QString::fromLatin1(m_layout.LineText(line)));
     }
 
-    // Highlights are drawn over the same characters, white on navy.
+    // Highlights are drawn over the same cells, white on navy.
     const std::string& text = m_layout.Text();
     for (const auto& [key, highlight] : m_highlights) {
-        const QRect rect = HighlightRect(highlight).translated(-scroll);
+        const DumpRect cells = m_layout.RangeRect(highlight.first, highlight.last);
+        const QRectF rect =
+            QRectF(cells.left, cells.top, cells.width, cells.height).translated(-scroll);
         if (!rect.intersects(exposed))
             continue;
-        const int line = m_layout.LineOfChar(highlight.first);
-        const int last =
-            std::min(highlight.last, m_layout.LineStart(line) + m_layout.LineLength(line) - 1);
-        QString range = QString::fromLatin1(text.data() + highlight.first,
-                                            std::max(0, last - highlight.first + 1));
+        const int count = static_cast<int>(std::lround(cells.width / CharAdvance()));
+        QString range = QString::fromLatin1(text.data() + highlight.first, count);
         range.remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
         painter.fillRect(rect, highlight.backColour);
         painter.setPen(highlight.textColour);
-        painter.drawText(rect.left(), rect.top() + metrics.ascent(), range);
+        DrawCells(painter, rect.left(), static_cast<int>(std::lround(rect.top())) + m_ascent,
+                  range);
     }
 }
 
-int CPacketDump::HitTestChar(const QPoint& point) const {
+int CPacketDump::HitTestChar(const QPointF& point) const {
     const QPoint scroll = ScrollOffset();
-    const int x = point.x() + scroll.x() - kMargin;
-    const int y = point.y() + scroll.y() - kMargin;
-    if (x < 0 && y < 0)
-        return -1;
-    const int column = x / CharWidth();
-    const int line = y / LineHeight();
-    if (line < 0 || column < 0 || line >= m_layout.LineCount() ||
-        column >= m_layout.LineLength(line)) {
-        return -1;
-    }
-    return m_layout.LineStart(line) + column;
+    return m_layout.CharAt(point.x() + scroll.x(), point.y() + scroll.y());
 }
 
 void CPacketDump::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        const int index = HitTestChar(event->position().toPoint());
+        const int index = HitTestChar(event->position());
         if (index >= 0 && m_frame && m_frame->TreePane())
             m_frame->TreePane()->SelectItemAtByte(ByteAtChar(index));
     }

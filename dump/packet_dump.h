@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
 #include <map>
 #include <string>
 
@@ -30,8 +31,11 @@ class CPacketDump : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr int kDefaultFontSize = 110;  // tenths of a point
-    static constexpr int kMargin = 2;             // pixels around the text
-    static constexpr int kHighlightInflate = 5;   // pixels around a centred highlight
+    static constexpr int kMargin = DumpLayout::kMargin;  // pixels around the text
+    static constexpr int kHighlightInflate = 5;          // pixels around a centred highlight
+    // A font size (from the settings) whose lines would be taller than this
+    // is not used: the default size is.
+    static constexpr int kMaxLineHeight = 4096;
 
     explicit CPacketDump(CPaneHost* frame, QWidget* parent = nullptr);
     ~CPacketDump() override;
@@ -46,7 +50,7 @@ public:
     void ScrollToHighlight();
 
     // The character under a viewport point, or -1.
-    int HitTestChar(const QPoint& point) const;
+    int HitTestChar(const QPointF& point) const;
     // The byte shown at a character index (see DumpLayout::ByteAtChar).
     int ByteAtChar(int index) const { return m_layout.ByteAtChar(index); }
 
@@ -58,12 +62,14 @@ public:
     const std::map<std::string, DumpHighlight>& Highlights() const { return m_highlights; }
     int FontSize() const { return m_fontSize; }
     const QFont& DumpFont() const { return m_font; }
-    // Pixel rectangle of a highlight in content coordinates (margin included).
+    // Pixel rectangle of a highlight in content coordinates (margin
+    // included), widened to whole pixels.
     QRect HighlightRect(const DumpHighlight& highlight) const;
     // Total scrolled extent: widest line + 4 by line height x lines + 4.
     QSize ContentSize() const;
-    int LineHeight() const;
-    int CharWidth() const;
+    int LineHeight() const { return m_layout.LineHeight(); }
+    // Width of one character cell (fractional).
+    double CharAdvance() const { return m_layout.Advance(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -73,7 +79,12 @@ protected:
 
 private:
     void SetDumpText(std::string text);
+    // The font at the font size; false when it cannot be drawn (measures
+    // no pixel, or lines taller than kMaxLineHeight).
+    bool MakeDumpFont(int size);
     void ApplyDumpFont();
+    // Draws `text` with one character per cell from `left`, baseline `baseline`.
+    void DrawCells(QPainter& painter, double left, int baseline, const QString& text) const;
     void ClearHighlights();
     void UpdateScrollBars();
     QPoint ScrollOffset() const;
@@ -81,9 +92,10 @@ private:
     CPaneHost* m_frame;
     DumpLayout m_layout;
     int m_fontSize = kDefaultFontSize;
-    int m_widestLine = 0;  // pixels, without the margins
     std::map<std::string, DumpHighlight> m_highlights;
     QFont m_font;
+    QRawFont m_rawFont;
+    int m_ascent = 0;
     const QColor m_backColour{255, 255, 255};
     const QColor m_textColour{0, 0, 0};
 };

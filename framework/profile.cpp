@@ -1,36 +1,124 @@
 #include "framework/profile.h"
 
+#include <QCoreApplication>
 #include <QSettings>
+#include <QThread>
+#include <QTimer>
+#include <map>
 
 namespace kestrel {
 
 namespace {
+
 QString KeyPath(const char* key) {
     return QString::fromLatin1(kProfileSection) + QLatin1Char('/') + QString::fromLatin1(key);
 }
+
+// The settings object and the values written since the file was last
+// written. Lives on the UI thread from the first use until the application
+// object goes.
+class Profile {
+public:
+    Profile() : m_settings(kProfileOrganisation, kProfileApplication) {
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(kProfileWriteDelayMs);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Flush(); });
+    }
+    ~Profile() { Flush(); }
+
+    bool Read(const char* key, int& value) {
+        const QString path = KeyPath(key);
+        if (auto it = m_pending.find(path); it != m_pending.end()) {
+            value = it->second;
+            return true;
+        }
+        bool ok = false;
+        const int stored = m_settings.value(path).toInt(&ok);
+        if (ok)
+            value = stored;
+        return ok;
+    }
+
+    void Write(const char* key, int value) {
+        int current = 0;
+        if (Read(key, current) && current == value)
+            return;
+        m_pending[KeyPath(key)] = value;
+        // Without an event loop on this thread nothing would ever fire.
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            m_timer.start();
+        } else {
+            Flush();
+        }
+    }
+
+    void Flush() {
+        m_timer.stop();
+        if (m_pending.empty())
+            return;
+        for (const auto& [path, value] : m_pending) m_settings.setValue(path, value);
+        m_pending.clear();
+        m_settings.sync();
+        ++m_fileWrites;
+    }
+
+    int FileWrites() const { return m_fileWrites; }
+
+private:
+    QSettings m_settings;
+    std::map<QString, int> m_pending;
+    QTimer m_timer;
+    int m_fileWrites = 0;
+};
+
+Profile* g_profile = nullptr;
+bool g_destroyRegistered = false;
+int g_fileWritesBefore = 0;  // by profile objects that are gone
+
+void DestroyProfile() {
+    g_destroyRegistered = false;
+    if (!g_profile)
+        return;
+    g_profile->Flush();
+    g_fileWritesBefore += g_profile->FileWrites();
+    delete g_profile;
+    g_profile = nullptr;
+}
+
+Profile& TheProfile() {
+    if (!g_profile)
+        g_profile = new Profile;
+    // The last values are written before the application object is gone.
+    if (!g_destroyRegistered && QCoreApplication::instance()) {
+        qAddPostRoutine(DestroyProfile);
+        g_destroyRegistered = true;
+    }
+    return *g_profile;
+}
+
 }  // namespace
 
 int GetProfileInt(const char* key, int defaultValue) {
-    QSettings settings(kProfileOrganisation, kProfileApplication);
-    bool ok = false;
-    const int value = settings.value(KeyPath(key)).toInt(&ok);
-    return ok ? value : defaultValue;
+    int value = defaultValue;
+    return TheProfile().Read(key, value) ? value : defaultValue;
 }
 
 bool HasProfileInt(const char* key) {
-    QSettings settings(kProfileOrganisation, kProfileApplication);
-    bool ok = false;
-    settings.value(KeyPath(key)).toInt(&ok);
-    return ok;
+    int value = 0;
+    return TheProfile().Read(key, value);
 }
 
 void WriteProfileInt(const char* key, int value) {
-    QSettings settings(kProfileOrganisation, kProfileApplication);
-    const QString path = KeyPath(key);
-    bool ok = false;
-    if (settings.value(path).toInt(&ok) == value && ok)
-        return;
-    settings.setValue(path, value);
+    TheProfile().Write(key, value);
+}
+
+void FlushProfile() {
+    TheProfile().Flush();
+}
+
+int ProfileFileWrites() {
+    return g_fileWritesBefore + (g_profile ? g_profile->FileWrites() : 0);
 }
 
 }  // namespace kestrel

@@ -1,11 +1,13 @@
 #include "list/extract_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <algorithm>
 
@@ -85,12 +87,23 @@ CExtractDialog::CExtractDialog(QWidget* parent) : QDialog(parent) {
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     m_baseX = std::max(1, (metrics.horizontalAdvance(letters) / 26 + 1) / 2);
     m_baseY = std::max(1, metrics.height());
-    setFixedSize(DialogRect(0, 0, 191, 221).size());
+    // A drop-down box shows the widest address ("255.255.255.255") whole:
+    // where the dialog font needs more than the box's width, both boxes
+    // grow by the difference and the dialog with them, everything right of
+    // the first box moving over, the buttons staying centred.
+    {
+        QComboBox probe;
+        probe.setFont(dialogFont);
+        probe.addItem(QStringLiteral("255.255.255.255"));
+        m_comboExtra = std::max(0, probe.sizeHint().width() - DialogRect(0, 0, 58, 12).width());
+    }
+    const int extra = m_comboExtra;
+    setFixedSize(DialogRect(0, 0, 191, 221).size() + QSize(2 * extra, 0));
 
     auto* addressGroup = new QGroupBox(QStringLiteral("IPｱﾄﾞﾚｽ"), this);
-    addressGroup->setGeometry(DialogRect(7, 7, 177, 31));
+    addressGroup->setGeometry(DialogRect(7, 7, 177, 31).adjusted(0, 0, 2 * extra, 0));
     auto* portGroup = new QGroupBox(QStringLiteral("ﾎﾟｰﾄ番号"), this);
-    portGroup->setGeometry(DialogRect(7, 42, 177, 31));
+    portGroup->setGeometry(DialogRect(7, 42, 177, 31).adjusted(0, 0, 2 * extra, 0));
 
     struct ComboPlace {
         int id;
@@ -105,28 +118,29 @@ CExtractDialog::CExtractDialog(QWidget* parent) : QDialog(parent) {
     for (size_t field = 0; field < places.size(); ++field) {
         const ComboPlace& place = places[field];
         auto* label = new QLabel(QString::fromUtf8(place.label), this);
-        label->setGeometry(DialogRect(place.labelX, place.y + 2, place.labelWidth, 8));
+        const int shift = place.x > 34 ? extra : 0;  // right of the first box
+        label->setGeometry(
+            DialogRect(place.labelX, place.y + 2, place.labelWidth, 8).translated(shift, 0));
         auto* combo = new QComboBox(this);
         combo->setObjectName(ControlName(place.id));
         combo->setEditable(false);
         combo->setMaxVisibleItems(10);
-        const QRect rect = DialogRect(place.x, place.y, 58, 12);
+        const QRect rect =
+            DialogRect(place.x, place.y, 58, 12).translated(shift, 0).adjusted(0, 0, extra, 0);
         combo->setGeometry(rect);
         m_combos[field] = combo;
     }
 
     m_addButton = new QPushButton(QStringLiteral("追加"), this);
     m_addButton->setObjectName(ControlName(kIdAdd));
-    m_addButton->setGeometry(DialogRect(40, 75, 50, 22));
-    m_addButton->setAutoDefault(false);
+    m_addButton->setGeometry(DialogRect(40, 75, 50, 22).translated(extra, 0));
     m_deleteButton = new QPushButton(QStringLiteral("削除"), this);
     m_deleteButton->setObjectName(ControlName(kIdDelete));
-    m_deleteButton->setGeometry(DialogRect(99, 76, 50, 21));
-    m_deleteButton->setAutoDefault(false);
+    m_deleteButton->setGeometry(DialogRect(99, 76, 50, 21).translated(extra, 0));
 
     m_conditionList = new QTableWidget(0, static_cast<int>(kConditionColumns.size()), this);
     m_conditionList->setObjectName(ControlName(kIdConditions));
-    m_conditionList->setGeometry(DialogRect(7, 100, 177, 95));
+    m_conditionList->setGeometry(DialogRect(7, 100, 177, 95).adjusted(0, 0, 2 * extra, 0));
     m_conditionList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_conditionList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_conditionList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -144,11 +158,13 @@ CExtractDialog::CExtractDialog(QWidget* parent) : QDialog(parent) {
     }
 
     m_okButton = new QPushButton(QStringLiteral("抽出"), this);
-    m_okButton->setGeometry(DialogRect(44, 200, 50, 14));
+    m_okButton->setGeometry(DialogRect(44, 200, 50, 14).translated(extra, 0));
     m_okButton->setDefault(true);
     m_cancelButton = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
-    m_cancelButton->setGeometry(DialogRect(104, 200, 50, 14));
-    m_cancelButton->setAutoDefault(false);
+    m_cancelButton->setGeometry(DialogRect(104, 200, 50, 14).translated(extra, 0));
+    // Enter presses the button that has the focus; elsewhere it presses "抽出".
+    for (QPushButton* button : {m_addButton, m_deleteButton, m_okButton, m_cancelButton})
+        button->setAutoDefault(true);
 
     connect(m_addButton, &QPushButton::clicked, this, &CExtractDialog::OnAddCondition);
     connect(m_deleteButton, &QPushButton::clicked, this, &CExtractDialog::OnDeleteCondition);
@@ -195,6 +211,11 @@ void CExtractDialog::OnInitDialog() {
         combo->addItems(values);
         combo->addItem(AllText());
         combo->setCurrentIndex(combo->count() - 1);
+        // The list drops down as wide as its longest entry, wider than the
+        // box where it has to be, so no address is cut.
+        QAbstractItemView* view = combo->view();
+        view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth() +
+                              view->verticalScrollBar()->sizeHint().width());
     }
     m_conditionList->clearContents();
     m_conditionList->setRowCount(0);

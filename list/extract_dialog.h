@@ -116,6 +116,7 @@ private:
     Runner m_runner;
     int m_baseX = 6;   // average character width of the dialog font
     int m_baseY = 12;  // character height of the dialog font
+    int m_comboExtra = 0;  // pixels each drop-down box is wider than its resource width
 };
 
 }  // namespace kestrel

@@ -5,8 +5,10 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "capture/capture_engine.h"
@@ -19,6 +21,7 @@
 #include "framework/profile.h"
 #include "framework/prompter.h"
 #include "list/extract_dialog.h"
+#include "list/packet_list_style.h"
 #include "tree/packet_tree.h"
 
 namespace kestrel {
@@ -27,6 +30,9 @@ namespace {
 
 constexpr const char* kKeyFontSize = "LIST_FONT_SIZE";
 constexpr const char* kKeyAutoScroll = "LIST_AUTO_SCROLL";
+// Widths the user dragged, one key per column; 0 for a column that opens at
+// its width for the font.
+constexpr const char* kKeyColumnWidthFormat = "LIST_COLUMN_WIDTH_%02d";
 
 struct FontChoice {
     int command;
@@ -37,6 +43,12 @@ constexpr std::array<FontChoice, 5> kFontChoices = {{{cmd::kListFontLargest, -21
                                                      {cmd::kListFontMedium, -15},
                                                      {cmd::kListFontSmall, -12},
                                                      {cmd::kListFontSmallest, -9}}};
+
+std::string ColumnWidthKey(int column) {
+    char key[32];
+    std::snprintf(key, sizeof key, kKeyColumnWidthFormat, column);
+    return key;
+}
 
 }  // namespace
 
@@ -145,12 +157,22 @@ void CPacketListModel::RenumberRows() {
 CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* parent)
     : QTableView(parent), m_document(document), m_frame(frame) {
     m_fontHeight = GetProfileInt(kKeyFontSize, kDefaultFontHeight);
+    // A stored height is used as it is, unless no row could be drawn with it.
+    if (m_fontHeight == 0 || m_fontHeight < -kMaxFontPixels || m_fontHeight > kMaxFontPixels)
+        m_fontHeight = kDefaultFontHeight;
     m_autoScroll = GetProfileInt(kKeyAutoScroll, 1) != 0;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const int width = GetProfileInt(ColumnWidthKey(column).c_str(), 0);
+        m_userWidths[static_cast<size_t>(column)] =
+            width > 0 && width <= kMaxColumnWidth ? width : 0;
+    }
 
     setModel(&m_model);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSortingEnabled(false);
+    setItemDelegate(new CPacketRowDelegate(this));
+    setTabKeyNavigation(false);
     setWordWrap(false);
     setShowGrid(true);
     setTextElideMode(Qt::ElideRight);
@@ -164,9 +186,12 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
     horizontalHeader()->setSortIndicatorShown(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setStretchLastSection(false);
-    for (int column = 0; column < kColumnCount; ++column) {
-        setColumnWidth(column, kRowColumns[static_cast<size_t>(column)].width);
-    }
+    // A width the user drags is kept, across restarts too.
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int width) {
+                if (!m_applyingWidths && column >= 0 && column < kColumnCount)
+                    m_userWidths[static_cast<size_t>(column)] = width;
+            });
     ApplyListFont();
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragDrop);
@@ -185,6 +210,12 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
             m_frame->StopCapture();
     });
 
+    // Keys held down select faster than the panes can follow: the tree and
+    // the dump show the row selected when the event loop is idle again.
+    m_showTimer.setSingleShot(true);
+    m_showTimer.setInterval(0);
+    connect(&m_showTimer, &QTimer::timeout, this, &CPacketList::ShowSelectedPacket);
+
     m_rowTimer.setInterval(kRowTimerMs);
     connect(&m_rowTimer, &QTimer::timeout, this, &CPacketList::ShowPendingRows);
     m_rowTimer.start();
@@ -193,6 +224,8 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
 CPacketList::~CPacketList() {
     WriteProfileInt(kKeyFontSize, m_fontHeight);
     WriteProfileInt(kKeyAutoScroll, m_autoScroll ? 1 : 0);
+    for (int column = 0; column < kColumnCount; ++column)
+        WriteProfileInt(ColumnWidthKey(column).c_str(), m_userWidths[static_cast<size_t>(column)]);
 }
 
 void CPacketList::AppendPacket(Packet* packet) {
@@ -232,6 +265,7 @@ void CPacketList::ShowPendingRows() {
             m_extractDialog->AddRowValues(rows.back().cells);
     }
     m_rowCount = end;
+    WidenForTypeTexts(rows);
     m_model.AppendRows(std::move(rows));
     if (m_autoScroll)
         scrollToBottom();
@@ -249,17 +283,47 @@ QColor CPacketList::RowColourOf(int row) const {
 void CPacketList::ApplyListFont() {
     // The top row stays the top row across the change of row height.
     const int top = rowAt(0);
-    QFont font = QApplication::font();
-    // A stored height that is not one of the menu's is used as it is; a
-    // height of 0 still gives readable rows.
-    const int pixels = std::max(1, std::abs(m_fontHeight));
-    font.setPixelSize(pixels);
-    m_font = font;
+    const int pixels = std::abs(m_fontHeight);
+    m_font = ListFont(pixels);
     setFont(m_font);
     verticalHeader()->setDefaultSectionSize(pixels);
+    ApplyColumnWidths();
     if (top > 0)
         scrollTo(m_model.index(top, 0), QAbstractItemView::PositionAtTop);
     viewport()->update();
+}
+
+void CPacketList::ApplyColumnWidths() {
+    m_applyingWidths = true;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const int user = m_userWidths[static_cast<size_t>(column)];
+        const QStringList shown = column == kColumnType ? m_typeTexts.values() : QStringList();
+        setColumnWidth(column, user > 0
+                                   ? user
+                                   : OpeningColumnWidth(column, m_font, horizontalHeader(), shown));
+    }
+    m_applyingWidths = false;
+}
+
+void CPacketList::WidenForTypeTexts(const std::vector<ListRow>& rows) {
+    // The operation names of rare ARP frames are longer than the column
+    // opens for: it widens when one is shown (unless the user set its width).
+    QStringList added;
+    for (const ListRow& row : rows) {
+        const QString& type = row.cells[kColumnType];
+        if (row.kind == RowKind::Arp && !m_typeTexts.contains(type)) {
+            m_typeTexts.insert(type);
+            added.append(type);
+        }
+    }
+    if (added.isEmpty() || m_userWidths[kColumnType] > 0)
+        return;
+    const int width = OpeningColumnWidth(kColumnType, m_font, horizontalHeader(), added);
+    if (width > columnWidth(kColumnType)) {
+        m_applyingWidths = true;
+        setColumnWidth(kColumnType, width);
+        m_applyingWidths = false;
+    }
 }
 
 std::vector<int> CPacketList::SelectedRows() const {
@@ -271,6 +335,15 @@ std::vector<int> CPacketList::SelectedRows() const {
 }
 
 void CPacketList::OnSelectionChanged() {
+    if (m_deferShow) {
+        m_showTimer.start();
+        return;
+    }
+    m_showTimer.stop();
+    ShowSelectedPacket();
+}
+
+void CPacketList::ShowSelectedPacket() {
     const std::vector<int> rows = SelectedRows();
     if (rows.size() != 1 || !m_frame)
         return;
@@ -306,13 +379,99 @@ void CPacketList::DeleteSelectedPackets() {
 }
 
 void CPacketList::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    // The Delete key, from the keypad and with Ctrl too; Shift+Delete is the
+    // cut accelerator and Alt+Delete a system key.
+    if (event->key() == Qt::Key_Delete &&
+        !(event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier))) {
         DeleteSelectedPackets();
         return;
     }
     if (event->key() == Qt::Key_Shift)
         return;
+    m_deferShow = true;
     QTableView::keyPressEvent(event);
+    m_deferShow = false;
+}
+
+QModelIndex CPacketList::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // A report list moves by rows: Home and End (with Ctrl or without) go
+    // to the first and the last row; left and right scroll sideways.
+    const int rows = m_model.rowCount();
+    const QModelIndex current = currentIndex();
+    const int column = current.isValid() ? current.column() : 0;
+    switch (action) {
+        case MoveHome:
+            return rows > 0 ? m_model.index(0, column) : QModelIndex();
+        case MoveEnd:
+            return rows > 0 ? m_model.index(rows - 1, column) : QModelIndex();
+        case MoveLeft:
+        case MoveRight:
+            horizontalScrollBar()->triggerAction(action == MoveLeft
+                                                     ? QAbstractSlider::SliderSingleStepSub
+                                                     : QAbstractSlider::SliderSingleStepAdd);
+            return current;
+        default:
+            return QTableView::moveCursor(action, modifiers);
+    }
+}
+
+QItemSelectionModel::SelectionFlags CPacketList::selectionCommand(const QModelIndex& index,
+                                                                  const QEvent* event) const {
+    // Ctrl+Home and Ctrl+End select the row they go to.
+    if (event && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+            return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+        }
+    }
+    return QTableView::selectionCommand(index, event);
+}
+
+void CPacketList::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    // Rows come into view vertically; the columns stay where they were
+    // scrolled, so "No." does not go out of view when the last row is reached.
+    const int x = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(x);
+}
+
+QRect CPacketList::RowRect(int row) const {
+    const QRect first = visualRect(m_model.index(row, 0));
+    const QRect last = visualRect(m_model.index(row, kColumnCount - 1));
+    return first.united(last);
+}
+
+void CPacketList::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    // The focus rectangle goes around the whole row that has the focus.
+    const QModelIndex current = currentIndex();
+    if (!hasFocus() || !current.isValid())
+        return;
+    const QRect row = RowRect(current.row());
+    if (!row.intersects(event->rect()))
+        return;
+    QPainter painter(viewport());
+    DrawFocusRectangle(painter, row);
+}
+
+void CPacketList::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void CPacketList::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void CPacketList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    // The focus rectangle spans the row: both rows are drawn again whole.
+    for (const QModelIndex& index : {previous, current}) {
+        if (index.isValid())
+            viewport()->update(RowRect(index.row()));
+    }
 }
 
 QMenu* CPacketList::CreateContextMenu() {
@@ -356,6 +515,8 @@ bool CPacketList::OnCommand(int id) {
     for (const FontChoice& choice : kFontChoices) {
         if (choice.command == id) {
             m_fontHeight = choice.height;
+            // Every column opens again at its width for the new font.
+            m_userWidths.fill(0);
             ApplyListFont();
             return true;
         }

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QSet>
 #include <QTableView>
 #include <QTimer>
 #include <array>
@@ -69,6 +70,9 @@ public:
     static constexpr int kRowsPerTick = 500;
     static constexpr int kCapacityStopMs = 1000;
     static constexpr int kDefaultFontHeight = -15;  // negative pixel height
+    // A stored font height whose rows would be taller than this (or 0) is
+    // not used: the default is.
+    static constexpr int kMaxFontPixels = 1000;
 
     CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* parent = nullptr);
     // Stores the font height and the auto scroll flag.
@@ -100,6 +104,15 @@ public:
     int RowHeight() const;
     // Background colour of a row.
     QColor RowColourOf(int row) const;
+    // Brings a row into view vertically; the columns stay where they were
+    // scrolled, so "No." does not go out of view on the way to the last row.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    // Width of a column the user dragged (persisted), 0 for one that opens
+    // at its width for the font.
+    int UserColumnWidth(int column) const { return m_userWidths[static_cast<size_t>(column)]; }
+    // True while the tree and the dump wait for the event loop's next idle
+    // turn to show the selected packet (keyboard steps are coalesced).
+    bool IsShowPending() const { return m_showTimer.isActive(); }
 
     // The context menu as it would show now (checks and greying applied).
     QMenu* CreateContextMenu();
@@ -129,6 +142,13 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -137,7 +157,15 @@ protected:
 
 private:
     void ApplyListFont();
+    // Every column at its user width, or at its opening width for the font.
+    void ApplyColumnWidths();
+    // Widens the TYPE column for ARP texts wider than it opened for.
+    void WidenForTypeTexts(const std::vector<ListRow>& rows);
     void OnSelectionChanged();
+    // Shows the one selected row's packet in the tree and the dump.
+    void ShowSelectedPacket();
+    // The rectangle of a whole row in the viewport.
+    QRect RowRect(int row) const;
     std::vector<int> SelectedRows() const;
 
     CKestrelDoc* m_document;
@@ -150,6 +178,11 @@ private:
     int m_fontHeight = kDefaultFontHeight;
     bool m_autoScroll = true;
     QFont m_font;
+    std::array<int, kColumnCount> m_userWidths{};
+    QSet<QString> m_typeTexts;  // ARP texts of the TYPE column shown so far
+    bool m_applyingWidths = false;
+    bool m_deferShow = false;  // selection changes of a key press wait for the idle turn
+    QTimer m_showTimer;
     bool m_dragSource = false;  // a drag of this list's rows is running
     DragRunner m_dragRunner;
     CExtractDialog* m_extractDialog = nullptr;  // a child: lives as long as the list

@@ -11,6 +11,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/packages.sh"
 
 kestrel_need_packages "${KESTREL_BUILD_PACKAGES[@]}" "${KESTREL_TEST_PACKAGES[@]}"
+kestrel_need_locale ja_JP.UTF-8
 
 jobs="$(kestrel_jobs)"
 step() { echo; echo "=== $* ($(date +%H:%M:%S))"; }

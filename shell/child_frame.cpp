@@ -8,6 +8,9 @@
 #include <QResizeEvent>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
+#include <algorithm>
+#include <utility>
 
 #include "dump/packet_dump.h"
 #include "framework/command_ids.h"
@@ -63,6 +66,12 @@ CChildFrame::~CChildFrame() {
 void CChildFrame::CreatePanes() {
     m_listHeight = GetProfileInt(kKeyListHeight, kDefaultListHeight);
     m_treeWidth = GetProfileInt(kKeyTreeWidth, kDefaultTreeWidth);
+    // Sizes no pane can have (a settings file edited by hand) give way to
+    // the defaults.
+    if (m_listHeight < 0 || m_listHeight > QWIDGETSIZE_MAX)
+        m_listHeight = kDefaultListHeight;
+    if (m_treeWidth < 0 || m_treeWidth > QWIDGETSIZE_MAX)
+        m_treeWidth = kDefaultTreeWidth;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -90,7 +99,15 @@ void CChildFrame::AttachAndActivate(QMdiSubWindow* window) {
     const QSize proposed = ProposedFrameSize(window);
     m_normalSize = QSize(GetProfileInt(kKeyWidth, proposed.width()),
                          GetProfileInt(kKeyHeight, proposed.height()));
-    window->resize(m_normalSize);
+    // A stored size that no window can have (a settings file edited by
+    // hand) falls back to the proposed one.
+    if (m_normalSize.width() < kMinimumFrameExtent || m_normalSize.height() < kMinimumFrameExtent ||
+        m_normalSize.width() > QWIDGETSIZE_MAX || m_normalSize.height() > QWIDGETSIZE_MAX) {
+        m_normalSize = proposed;
+    }
+    window->resize(VisibleArea(window).isEmpty()
+                       ? m_normalSize
+                       : m_normalSize.boundedTo(VisibleArea(window).size()));
     UpdateTitle();
     // The show state of the last closed window, not the one asked for.
     switch (GetProfileInt(kKeyShow, kShowNormal)) {
@@ -106,6 +123,36 @@ void CChildFrame::AttachAndActivate(QMdiSubWindow* window) {
     }
     if (QMdiArea* area = window->mdiArea())
         area->setActiveSubWindow(window);
+    // The area places a new window when it is shown; once that is done
+    // the window is brought inside it.
+    QMetaObject::invokeMethod(this, &CChildFrame::FitIntoArea, Qt::QueuedConnection);
+}
+
+QRect CChildFrame::VisibleArea(const QMdiSubWindow* window) {
+    const QMdiArea* area = window ? window->mdiArea() : nullptr;
+    if (!area || !area->isVisible())
+        return {};
+    const QRect visible = area->viewport()->rect();
+    if (visible.width() < kMinimumFrameExtent || visible.height() < kMinimumFrameExtent)
+        return {};
+    return visible;
+}
+
+void CChildFrame::FitIntoArea() {
+    QMdiSubWindow* window = SubWindow();
+    const QRect visible = VisibleArea(window);
+    if (visible.isEmpty() || window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))
+        return;
+    QRect geometry = window->geometry();
+    geometry.setSize(geometry.size().boundedTo(visible.size()));
+    if (geometry.right() > visible.right())
+        geometry.moveRight(visible.right());
+    if (geometry.bottom() > visible.bottom())
+        geometry.moveBottom(visible.bottom());
+    geometry.moveTopLeft(
+        QPoint(std::max(visible.left(), geometry.left()), std::max(visible.top(), geometry.top())));
+    if (geometry != window->geometry())
+        window->setGeometry(geometry);
 }
 
 void CChildFrame::resizeEvent(QResizeEvent* event) {
@@ -126,18 +173,37 @@ void CChildFrame::ApplySplitterSizes() {
 bool CChildFrame::eventFilter(QObject* watched, QEvent* event) {
     if (watched == parentWidget() &&
         (event->type() == QEvent::Resize || event->type() == QEvent::WindowStateChange)) {
-        const QWidget* window = parentWidget();
-        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))) {
-            m_normalSize = window->size();
-            if (window->isVisible()) {
-                WriteProfileInt(kKeyShow, kShowNormal);
-                SaveFrameSize();
-            }
+        // Maximising resizes the window before its state says maximised: a
+        // size counts as the normal one only when the window is still in
+        // the normal state once the events of this change are delivered.
+        if (event->type() == QEvent::WindowStateChange) {
+            const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+            m_restored |= (change->oldState() & (Qt::WindowMaximized | Qt::WindowMinimized)) != 0;
+        }
+        if (!m_normalSizeCheckPending) {
+            m_normalSizeCheckPending = true;
+            QMetaObject::invokeMethod(this, &CChildFrame::NoteNormalSize, Qt::QueuedConnection);
         }
         if (event->type() == QEvent::WindowStateChange)
             m_mainFrame->UpdateTabs();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void CChildFrame::NoteNormalSize() {
+    m_normalSizeCheckPending = false;
+    const bool restored = std::exchange(m_restored, false);
+    QWidget* window = parentWidget();
+    if (!window || m_closed || CurrentShowState() != kShowNormal)
+        return;
+    // A window restored from maximised or minimised comes back inside the area.
+    if (restored)
+        FitIntoArea();
+    m_normalSize = window->size();
+    if (window->isVisible()) {
+        WriteProfileInt(kKeyShow, kShowNormal);
+        SaveFrameSize();
+    }
 }
 
 int CChildFrame::CurrentShowState() const {

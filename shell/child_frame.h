@@ -2,6 +2,7 @@
 // the capture commands of its document, its size and splitter positions.
 #pragma once
 
+#include <QRect>
 #include <QSize>
 #include <QWidget>
 #include <cstdint>
@@ -32,6 +33,8 @@ public:
     static constexpr int kShowMinimized = 2;
     static constexpr int kShowMaximized = 3;
     static constexpr int kShowNormal = 5;
+    // Stored sizes below this are not used; nor is an area this small.
+    static constexpr int kMinimumFrameExtent = 40;
 
     CChildFrame(CMainFrame* mainFrame, std::unique_ptr<CKestrelDoc> document,
                 QWidget* parent = nullptr);
@@ -91,6 +94,15 @@ private:
     // the list or the store once they go.
     void ReleaseCapture();
     void SaveFrameSize();
+    // Takes the window's size as its normal size while it is in the normal
+    // state (after the events of a change have been delivered).
+    void NoteNormalSize();
+    // Moves and, if need be, shrinks a normal window so it lies inside the
+    // visible part of the MDI area.
+    void FitIntoArea();
+    // The viewport rectangle of the window's MDI area; empty while the area
+    // is not shown or too small to hold a window.
+    static QRect VisibleArea(const QMdiSubWindow* window);
     void SaveSettingsOnClose();
     void UpdateTitle();
     void FocusPane(int step);
@@ -107,6 +119,8 @@ private:
     int m_treeWidth = kDefaultTreeWidth;
     bool m_splitterSizesApplied = false;
     bool m_closed = false;
+    bool m_normalSizeCheckPending = false;
+    bool m_restored = false;  // left the maximised or minimised state
     QSize m_normalSize;
 };
 

@@ -56,20 +56,93 @@ QByteArray ReadResource(const QString& resource) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Marks an application entry that Kestrel wrote, and so may write again.
+constexpr char kWrittenMark[] = "X-Kestrel-Written=true";
+
+// A value of type string: backslash and the control characters escaped.
+QByteArray EscapeString(const QByteArray& value) {
+    QByteArray escaped;
+    for (const char c : value) {
+        switch (c) {
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            default:
+                escaped += c;
+                break;
+        }
+    }
+    if (escaped.startsWith(' '))
+        escaped = "\\s" + escaped.mid(1);
+    return escaped;
+}
+
+// One argument of an Exec line: quoted when it holds a reserved character
+// (inside the quotes '"', '`', '$' and '\\' take a backslash), '%' doubled,
+// then escaped as every string value is.
+QByteArray ExecArgument(const QString& argument) {
+    static const QByteArray reserved = " \t\n\"'\\><~|&;$*?#()`";
+    const QByteArray bytes = argument.toUtf8();
+    bool quote = bytes.isEmpty();
+    for (const char c : bytes) quote |= reserved.contains(c);
+    QByteArray result;
+    if (quote)
+        result += '"';
+    for (const char c : bytes) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            result += '\\';
+        result += c;
+        if (c == '%')
+            result += '%';
+    }
+    if (quote)
+        result += '"';
+    return EscapeString(result);
+}
+
 // The desktop entry with Exec naming this program by its full path.
 QByteArray DesktopEntry(const QString& executable) {
     QByteArray entry = ReadResource(QStringLiteral(":/kestrel/kestrel.desktop"));
-    QByteArray quoted = executable.toUtf8();
-    if (quoted.contains(' '))
-        quoted = '"' + quoted + '"';
     QList<QByteArray> lines = entry.split('\n');
     for (QByteArray& line : lines) {
         if (line.startsWith("Exec="))
-            line = "Exec=" + quoted + " %F";
+            line = "Exec=" + ExecArgument(executable) + " %F";
         if (line.startsWith("TryExec="))
-            line = "TryExec=" + executable.toUtf8();
+            line = "TryExec=" + EscapeString(executable.toUtf8());
     }
-    return lines.join('\n');
+    while (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    lines.append(kWrittenMark);
+    return lines.join('\n') + '\n';
+}
+
+// True for an entry in the user's folder that Kestrel may write again: one
+// it wrote (marked) that differs from `entry` (another program path or
+// another version), or an unmarked Kestrel entry of an earlier version whose
+// program no longer runs.
+bool IsStaleOwnEntry(const QString& path, const QByteArray& entry) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray current = file.readAll();
+    const QList<QByteArray> lines = current.split('\n');
+    if (lines.contains(kWrittenMark))
+        return current != entry;
+    if (!lines.contains("StartupWMClass=kestrel"))
+        return false;
+    for (const QByteArray& line : lines) {
+        if (line.startsWith("TryExec="))
+            return !QFileInfo(QString::fromUtf8(line.mid(8))).isExecutable();
+    }
+    return false;
 }
 
 void RunDetached(const QString& tool, const QStringList& arguments) {
@@ -97,9 +170,12 @@ QStringList RegisterDesktopIntegration(const QString& executable, bool updateCac
         return written;
 
     const QString desktop = QStringLiteral("applications/") + QString::fromLatin1(kDesktopFileName);
-    if (!IsInstalled(desktop) &&
-        WriteFile(home + QLatin1Char('/') + desktop, DesktopEntry(executable))) {
-        written.append(home + QLatin1Char('/') + desktop);
+    const QString userDesktop = home + QLatin1Char('/') + desktop;
+    const QByteArray entry = DesktopEntry(executable);
+    const bool refresh = QFileInfo::exists(userDesktop) ? IsStaleOwnEntry(userDesktop, entry)
+                                                        : !IsInstalled(desktop);
+    if (refresh && WriteFile(userDesktop, entry)) {
+        written.append(userDesktop);
         if (updateCaches)
             RunDetached(QStringLiteral("update-desktop-database"),
                         {home + QStringLiteral("/applications")});

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTranslator>
 
 #include "framework/command_ids.h"
 #include "framework/kestrel_doc.h"
@@ -30,6 +32,17 @@ constexpr const char* kCaptureDocString =
 void InstallFontSubstitutions() {
     QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+}
+
+bool InstallQtTranslations() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
 }
 
 CKestrelApp::CKestrelApp(Options options)

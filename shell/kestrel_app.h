@@ -73,4 +73,9 @@ private:
 // IPA fonts.
 void InstallFontSubstitutions();
 
+// The texts Qt draws itself (file dialogs, message box buttons, window
+// menus) in Japanese, from Qt's translations folder; false when they are
+// not installed.
+bool InstallQtTranslations();
+
 }  // namespace kestrel

@@ -2,13 +2,18 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <clocale>
 
 #include "framework/profile.h"
 #include "shell/desktop_integration.h"
 #include "shell/kestrel_app.h"
 
 int main(int argc, char* argv[]) {
+    // The C library's texts (system error messages) in the user's language.
+    // Nothing in the program formats numbers through the C locale.
+    std::setlocale(LC_ALL, "");
     QApplication application(argc, argv);
+    kestrel::InstallQtTranslations();
     QApplication::setOrganizationName(QString::fromLatin1(kestrel::kProfileOrganisation));
     QApplication::setApplicationName(QString::fromLatin1(kestrel::kProfileApplication));
     QApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,6 +44,18 @@ constexpr const char* kExtractTitle = "抽出データ";
 constexpr const char* kWindowListProperty = "kestrelWindowList";
 // Window-list entries with a mnemonic digit.
 constexpr int kNumberedWindows = 9;
+
+// Menu bar items after a separator stand at the right end of the bar
+// ("ﾍﾙﾌﾟ(&H)"); the separator itself is not drawn.
+class RightJustifyingMenuBarStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_DrawMenuBarSeparator)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 QSize DefaultFrameSize() {
     QSize size(1024, 720);
@@ -83,6 +96,9 @@ CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget*
             QMetaObject::invokeMethod(
                 this, [this] { UpdateTabs(); }, Qt::QueuedConnection);
     });
+    auto* menuBarStyle = new RightJustifyingMenuBarStyle;
+    menuBarStyle->setParent(menuBar());
+    menuBar()->setStyle(menuBarStyle);
     connect(menuBar(), &QMenuBar::triggered, this,
             [this](QAction* action) { RouteCommand(CommandIdOf(action)); });
 
@@ -305,7 +321,14 @@ void CMainFrame::UpdateMenuBar() {
         it = m_menus.emplace(id, menus).first;
     }
     menuBar()->clear();
-    for (QMenu* menu : it->second) menuBar()->addMenu(menu);
+    const MenuResource* resource = FindMenuResource(id);
+    for (qsizetype i = 0; i < it->second.size(); ++i) {
+        if (resource && i < static_cast<qsizetype>(resource->popups.size()) &&
+            resource->popups[static_cast<size_t>(i)].rightJustified) {
+            menuBar()->addSeparator();
+        }
+        menuBar()->addMenu(it->second[i]);
+    }
     m_currentMenuId = id;
 }
 
@@ -495,10 +518,23 @@ void CMainFrame::RestoreWindowPlacement() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         geometry.moveCenter(screen->availableGeometry().center());
     }
-    geometry.moveLeft(GetProfileInt(kKeyLeft, geometry.left()));
-    geometry.moveTop(GetProfileInt(kKeyTop, geometry.top()));
-    const int width = GetProfileInt(kKeyWidth, 0);
-    const int height = GetProfileInt(kKeyHeight, 0);
+    // Stored left and top are used as they are, unless no coordinate can
+    // hold them.
+    const auto coordinate = [](const char* key, int fallback) {
+        const int value = GetProfileInt(key, fallback);
+        return value < -QWIDGETSIZE_MAX || value > QWIDGETSIZE_MAX ? fallback : value;
+    };
+    geometry.moveLeft(coordinate(kKeyLeft, geometry.left()));
+    geometry.moveTop(coordinate(kKeyTop, geometry.top()));
+    int width = GetProfileInt(kKeyWidth, 0);
+    int height = GetProfileInt(kKeyHeight, 0);
+    // Larger than all screens together no window can be shown (nor, far
+    // beyond, drawn): such a stored size is bounded by the screens.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize screens = screen->virtualSize();
+        width = std::min(width, screens.width());
+        height = std::min(height, screens.height());
+    }
     if (width > kMinimumStoredExtent)
         geometry.setWidth(width);
     if (height > kMinimumStoredExtent)
@@ -610,8 +646,15 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     if (paths.isEmpty())
         return;
     event->acceptProposedAction();
-    activateWindow();
-    for (const QString& path : paths) m_app->OpenDocumentFile(path);
+    // The files are read (and any message shown) after the drop has
+    // returned, so the file manager's drag does not wait on them.
+    QMetaObject::invokeMethod(
+        this,
+        [this, paths] {
+            activateWindow();
+            for (const QString& path : paths) m_app->OpenDocumentFile(path);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace kestrel

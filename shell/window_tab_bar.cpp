@@ -306,6 +306,10 @@ bool CWindowTabBar::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void CWindowTabBar::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+}
+
 void CWindowTabBar::paintEvent(QPaintEvent*) {
     if (m_tabs->count() == 0)
         return;

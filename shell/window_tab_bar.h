@@ -64,6 +64,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The edge around the tabs offers no menu, the main window's neither.
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -1,12 +1,15 @@
 #include "tree/packet_tree.h"
 
 #include <QContextMenuEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <cstdio>
+#include <utility>
 
 #include "capture/capture_engine.h"
 #include "dump/packet_dump.h"
@@ -116,8 +119,24 @@ CPacketTree::~CPacketTree() {
 }
 
 void CPacketTree::ApplyTreeFont() {
-    m_font = QFont(QString::fromUtf8(kFontFamily));
-    m_font.setPointSizeF(m_fontSize / 10.0);
+    // A size from the settings that no text can be drawn at (a font that
+    // measures no pixel, or lines taller than a screen could ever show)
+    // gives way to the default.
+    const auto make = [](int size) {
+        QFont font(QString::fromUtf8(kFontFamily));
+        if (size > 0)
+            font.setPointSizeF(size / 10.0);
+        const int height = QFontMetrics(font).height();
+        const bool drawable =
+            size > 0 && height >= 1 && height <= kMaxLineHeight && QFontInfo(font).pixelSize() >= 1;
+        return std::make_pair(font, drawable);
+    };
+    auto [font, drawable] = make(m_fontSize);
+    if (!drawable) {
+        m_fontSize = kDefaultFontSize;
+        font = make(m_fontSize).first;
+    }
+    m_font = font;
     setFont(m_font);
 }
 
@@ -238,13 +257,83 @@ int CPacketTree::IndexOf(const QTreeWidgetItem* item) const {
 }
 
 void CPacketTree::mousePressEvent(QMouseEvent* event) {
-    // The right button neither selects nor does anything else; the context
-    // menu comes through its own event.
-    if (event->button() == Qt::RightButton) {
+    // Only the left button selects and expands; the other buttons do nothing
+    // here (the context menu comes through its own event).
+    if (event->button() != Qt::LeftButton) {
         event->accept();
         return;
     }
     QTreeWidget::mousePressEvent(event);
+}
+
+void CPacketTree::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CPacketTree::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mouseReleaseEvent(event);
+}
+
+void CPacketTree::drawBranches(QPainter* painter, const QRect& rect,
+                               const QModelIndex& index) const {
+    const int indent = indentation();
+    if (indent <= 0 || rect.width() < indent)
+        return;
+    painter->save();
+    const QColor lineColour(128, 128, 128);
+    // One dot on every other pixel, in step from row to row.
+    const auto dotted = [&](int x1, int y1, int x2, int y2) {
+        for (int x = x1; x <= x2; ++x) {
+            for (int y = y1; y <= y2; ++y) {
+                if (((x + y) & 1) == 0)
+                    painter->fillRect(x, y, 1, 1, lineColour);
+            }
+        }
+    };
+    const int top = rect.top();
+    const int bottom = rect.bottom();
+    const int middleY = top + rect.height() / 2;
+    const auto hasNextSibling = [](const QModelIndex& item) {
+        return item.sibling(item.row() + 1, 0).isValid();
+    };
+
+    // The item's own column: from its parent (or the item above) down to
+    // the item, on to its next sibling, and across to the item.
+    int cellLeft = rect.right() + 1 - indent;
+    int middleX = cellLeft + indent / 2;
+    const bool firstAtRoot = !index.parent().isValid() && index.row() == 0;
+    dotted(middleX, firstAtRoot ? middleY : top, middleX, hasNextSibling(index) ? bottom : middleY);
+    dotted(middleX, middleY, cellLeft + indent - 1, middleY);
+    // The columns of the ancestors that have siblings below them.
+    for (QModelIndex ancestor = index.parent(); ancestor.isValid(); ancestor = ancestor.parent()) {
+        cellLeft -= indent;
+        if (cellLeft < rect.left())
+            break;
+        if (hasNextSibling(ancestor))
+            dotted(cellLeft + indent / 2, top, cellLeft + indent / 2, bottom);
+    }
+
+    if (model()->hasChildren(index)) {
+        const int box = 9;
+        const QRect square(middleX - box / 2, middleY - box / 2, box - 1, box - 1);
+        painter->fillRect(square, Qt::white);
+        painter->setPen(lineColour);
+        painter->drawRect(square);
+        painter->setPen(Qt::black);
+        const QPoint centre = square.center();
+        painter->drawLine(centre.x() - 2, centre.y(), centre.x() + 2, centre.y());
+        if (!isExpanded(index))
+            painter->drawLine(centre.x(), centre.y() - 2, centre.x(), centre.y() + 2);
+    }
+    painter->restore();
 }
 
 QMenu* CPacketTree::CreateContextMenu() {

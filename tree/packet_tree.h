@@ -23,6 +23,9 @@ class CPacketTree : public QTreeWidget {
 public:
     static constexpr int kDefaultFontSize = 120;  // tenths of a point
     static constexpr int kDefaultLineCount = 32;
+    // A font size (from the settings) whose lines would be taller than this
+    // is not used: the default size is.
+    static constexpr int kMaxLineHeight = 4096;
 
     explicit CPacketTree(CPaneHost* frame, QWidget* parent = nullptr);
     // Stores the font size, line count, remembered offset and expand flags.
@@ -60,6 +63,12 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    // Dotted lines join each item to its parent and siblings; items with
+    // children carry a box with "+" or "-", as tree controls with lines do.
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:

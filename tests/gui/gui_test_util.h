@@ -88,6 +88,7 @@ struct TestApp {
 };
 
 inline void ClearProfile() {
+    FlushProfile();
     QSettings(kProfileOrganisation, kProfileApplication).clear();
 }
 

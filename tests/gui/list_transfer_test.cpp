@@ -3,6 +3,7 @@
 // another's, in real document windows of a main frame.
 #include <sys/resource.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
@@ -291,6 +292,55 @@ private slots:
         QVERIFY(list->geometry().bottom() < dialog->OkButton()->y());
         QVERIFY(dialog->OkButton()->x() < dialog->CancelButton()->x());
         QVERIFY(dialog->rect().contains(dialog->CancelButton()->geometry()));
+    }
+
+    // Enter presses the focused button ("追加" adds, "ｷｬﾝｾﾙ" cancels) and
+    // "抽出" elsewhere; the drop-down lists show their longest address whole.
+    void dialogEnterKeyAndDropDownWidths() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CExtractDialog* dialog = app->OnFileNew()->ListPane()->ExtractDialog();
+        std::array<QString, kColumnCount> cells;
+        cells[kColumnSourceIp] = QStringLiteral("239.255.255.250");
+        cells[kColumnDestinationIp] = QStringLiteral("10.0.0.1");
+        cells[kColumnSourcePort] = QStringLiteral("65535");
+        dialog->AddRowValues(cells);
+        dialog->OnInitDialog();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+        QComboBox* combo = dialog->SourceIpCombo();
+        // The box itself is wide enough for the widest address.
+        QComboBox widest;
+        widest.setFont(combo->font());
+        widest.addItem(QStringLiteral("255.255.255.255"));
+        for (const QComboBox* box : dialog->findChildren<QComboBox*>())
+            QVERIFY(box->width() >= widest.sizeHint().width());
+        QVERIFY(dialog->rect().contains(dialog->DestinationIpCombo()->geometry()));
+        combo->showPopup();
+        QWidget* popup = combo->view()->window();
+        QVERIFY(popup->isVisible());
+        QVERIFY(combo->view()->viewport()->width() >= combo->view()->sizeHintForColumn(0));
+        combo->hidePopup();
+
+        combo->setCurrentIndex(0);
+        dialog->AddButton()->setFocus();
+        QTest::keyClick(dialog->AddButton(), Qt::Key_Return);
+        QCOMPARE(dialog->ConditionList()->rowCount(), 1);
+        QVERIFY(dialog->isVisible());
+        dialog->CancelButton()->setFocus();
+        QTest::keyClick(dialog->CancelButton(), Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(dialog->Conditions().empty());
+
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        dialog->DestinationIpCombo()->setFocus();
+        QTest::keyClick(dialog->DestinationIpCombo(), Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(dialog->Conditions().size(), size_t(1));
     }
 
     void nonIpListOffersOnlyAll() {

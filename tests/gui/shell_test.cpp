@@ -1,13 +1,18 @@
 // Start-up, documents, files, menus and persisted window settings of the shell.
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QUrl>
+#include <limits>
 #include <thread>
 
 #include "core/capture_file.h"
@@ -99,6 +104,13 @@ private slots:
                                                  "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"}));
         QCOMPARE(frame->windowTitle(), QStringLiteral("Kestrel"));
         QVERIFY(app.prompter->messages.empty());
+        // "ﾍﾙﾌﾟ(&H)" stands at the right end of the menu bar.
+        QCoreApplication::processEvents();
+        const QMenuBar* bar = frame->menuBar();
+        const QRect help = bar->actionGeometry(PopupOf(frame, "ﾍﾙﾌﾟ(&H)")->menuAction());
+        const QRect adapters = bar->actionGeometry(PopupOf(frame, "ﾃﾞﾊﾞｲｽｵｰﾌﾟﾝ(&O)")->menuAction());
+        QVERIFY(help.right() >= bar->width() - 12);
+        QVERIFY(help.left() > adapters.right() + bar->width() / 2);
     }
 
     void startsWithPacFile() {
@@ -491,6 +503,7 @@ private slots:
         QCOMPARE(first->OuterSplitter()->sizes().first(), CChildFrame::kDefaultListHeight);
         QCOMPARE(first->InnerSplitter()->sizes().first(), CChildFrame::kDefaultTreeWidth);
         window->resize(620, 470);
+        QCoreApplication::processEvents();
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_RIGHT"), 620);
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_BOTTOM"), 470);
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowNormal);
@@ -524,6 +537,121 @@ private slots:
         QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowNormal);
     }
 
+    // The normal rectangle is what is stored, whatever the window's state at
+    // the end; windows open and come back inside the area; closing the
+    // maximised one of two windows stores 3.
+    void childFrameStoresItsNormalRectangleAndOpensInsideTheArea() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("max.pac");
+        WriteCapture(path, 3);
+        QSize area;
+        {
+            TestApp app;
+            QVERIFY(app->InitInstance({path}));
+            CMainFrame* frame = app->MainFrame();
+            QMdiSubWindow* window = frame->ChildFrames().first()->SubWindow();
+            QCoreApplication::processEvents();
+            const QSize normal = window->size();
+            window->showMaximized();
+            QCoreApplication::processEvents();
+            area = frame->MdiArea()->viewport()->size();
+            QCOMPARE(window->size(), area);
+            QVERIFY(frame->close());
+            QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_RIGHT"), normal.width());
+            QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_BOTTOM"), normal.height());
+        }
+        QVERIFY(test::StoredInt("CHILD_FRAME_SIZE_RIGHT") < area.width());
+        QVERIFY(test::StoredInt("CHILD_FRAME_SIZE_BOTTOM") < area.height());
+        QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowMaximized);
+        {
+            TestApp app;
+            QVERIFY(app->InitInstance({path}));
+            QMdiSubWindow* window = app->MainFrame()->ChildFrames().first()->SubWindow();
+            QVERIFY(window->isMaximized());
+            window->showNormal();
+            QCoreApplication::processEvents();
+            QVERIFY(app->MainFrame()->MdiArea()->viewport()->rect().contains(window->geometry()));
+            QVERIFY(window->width() < area.width());
+        }
+        // A stored normal size larger than the area: every new window lies inside it.
+        WriteProfileInt("CHILD_FRAME_SIZE_MAX", CChildFrame::kShowNormal);
+        WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", 5000);
+        WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 4000);
+        {
+            TestApp app;
+            QVERIFY(app->InitInstance({}));
+            app->OnFileNew();
+            app->OnFileNew();
+            QCoreApplication::processEvents();
+            const QRect visible = app->MainFrame()->MdiArea()->viewport()->rect();
+            for (CChildFrame* child : app->MainFrame()->ChildFrames())
+                QVERIFY(visible.contains(child->SubWindow()->geometry()));
+        }
+        // Two windows, the maximised one closes: 3 is stored all the same.
+        {
+            TestApp app;
+            QVERIFY(app->InitInstance({}));
+            app->OnFileNew();
+            CChildFrame* second = app->OnFileNew();
+            second->SubWindow()->showMaximized();
+            QCoreApplication::processEvents();
+            QVERIFY(second->SubWindow()->close());
+            test::ProcessDeletions();
+            QCoreApplication::processEvents();
+            QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_MAX"), CChildFrame::kShowMaximized);
+        }
+    }
+
+    // Stored sizes no window can be drawn at (a settings file edited by
+    // hand) give way: the main frame stays within the screens, the child
+    // frame and the splitters take their defaults.
+    void unusableStoredSizesGiveWay() {
+        WriteProfileInt("MAIN_FRAME_SIZE_LEFT", std::numeric_limits<int>::min());
+        WriteProfileInt("MAIN_FRAME_SIZE_RIGHT", 1000000);
+        WriteProfileInt("MAIN_FRAME_SIZE_BOTTOM", 2000000000);
+        WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", -5);
+        WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 2000000000);
+        WriteProfileInt("SPLITTER_SIZE_CYCUR", 2000000000);
+        WriteProfileInt("SPLITTER_SIZE_CXCUR", std::numeric_limits<int>::min());
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        const QSize screens = QGuiApplication::primaryScreen()->virtualSize();
+        QVERIFY(frame->width() <= screens.width());
+        QVERIFY(frame->height() <= screens.height());
+        CChildFrame* child = app->OnFileNew();
+        QCoreApplication::processEvents();
+        QVERIFY(frame->MdiArea()->viewport()->rect().contains(child->SubWindow()->geometry()));
+        QVERIFY(child->OuterSplitter()->sizes().first() > 0);
+        QVERIFY(child->OuterSplitter()->sizes().last() > 0);
+        QVERIFY(child->InnerSplitter()->sizes().first() > 0);
+        QVERIFY(!frame->grab().isNull());
+    }
+
+    // Dragging a window edge writes the settings file at most once when it
+    // ends (the frame size goes to memory at every step).
+    void resizingAWindowWritesNoSettingsFileOnTheWay() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        app->MainFrame()->resize(1000, 800);
+        QMdiSubWindow* window = app->OnFileNew()->SubWindow();
+        QCoreApplication::processEvents();
+        FlushProfile();
+        const int before = ProfileFileWrites();
+        for (int i = 0; i < 100; ++i) {
+            window->resize(400 + i, 300 + i);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(ProfileFileWrites(), before);
+        QCOMPARE(test::StoredInt("CHILD_FRAME_SIZE_RIGHT"), 499);
+        QTest::qWait(kProfileWriteDelayMs + 300);
+        QVERIFY(app->MainFrame()->close());
+        FlushProfile();
+        QVERIFY(ProfileFileWrites() - before <= 2);
+        QSettings file(kProfileOrganisation, kProfileApplication);
+        QCOMPARE(file.value("Settings/CHILD_FRAME_SIZE_BOTTOM").toInt(), 399);
+    }
+
     void droppedFilesAreOpened() {
         QTemporaryDir dir;
         const QString a = dir.filePath("drop1.pac");
@@ -541,6 +669,10 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(frame, &drop);
+        // Read after the drop has returned, not inside it.
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(frame->ChildFrames().size(), 0);
+        QCoreApplication::processEvents();
         QCOMPARE(frame->ChildFrames().size(), 2);
         QCOMPARE(frame->ChildFrames()[1]->GetDocument()->GetTitle(), QStringLiteral("drop2.pac"));
         // Text without files is not taken.
@@ -573,8 +705,38 @@ private slots:
         QVERIFY(xml.contains("pattern=\"*.pac\""));
         QImage icon(home + "/icons/hicolor/48x48/apps/kestrel.png");
         QCOMPARE(icon.size(), QSize(48, 48));
-        // Present now: nothing is written again.
+        QVERIFY(entry.contains("\nTryExec=/opt/kestrel tools/kestrel\n"));
+        // Present now: nothing is written again for the same program.
+        QVERIFY(RegisterDesktopIntegration("/opt/kestrel tools/kestrel", false).isEmpty());
+
+        // An entry Kestrel wrote is written again for another path, quoted by
+        // the Desktop Entry rules.
+        const QString odd = QStringLiteral("/tmp/a\"b$c\\d`e%f/kestrel");
+        QVERIFY(RegisterDesktopIntegration(odd, false).contains(desktop.fileName()));
+        desktop.close();
+        QVERIFY(desktop.open(QIODevice::ReadOnly));
+        const QByteArray quoted = desktop.readAll();
+        QVERIFY2(quoted.contains("\nExec=\"/tmp/a\\\\\"b\\\\$c\\\\\\\\d\\\\`e%%f/kestrel\" %F\n"),
+                 quoted.constData());
+        QVERIFY(quoted.contains("\nTryExec=/tmp/a\"b$c\\\\d`e%f/kestrel\n"));
+        QVERIFY(RegisterDesktopIntegration("/usr/bin/kestrel", false).contains(desktop.fileName()));
+        desktop.close();
+        QVERIFY(desktop.open(QIODevice::ReadOnly));
+        QVERIFY(desktop.readAll().contains("\nExec=/usr/bin/kestrel %F\n"));
+        desktop.close();
+
+        // An entry of the user's own is left as it is.
+        QVERIFY(desktop.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        desktop.write("[Desktop Entry]\nType=Application\nName=Mine\nExec=/gone/kestrel %F\n");
+        desktop.close();
         QVERIFY(RegisterDesktopIntegration("/usr/bin/kestrel", false).isEmpty());
+        // An unmarked entry of an earlier version whose program is gone is replaced.
+        QVERIFY(desktop.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        desktop.write(
+            "[Desktop Entry]\nName=Kestrel\nExec=/gone/kestrel %F\nTryExec=/gone/kestrel\n"
+            "StartupWMClass=kestrel\n");
+        desktop.close();
+        QVERIFY(RegisterDesktopIntegration("/usr/bin/kestrel", false).contains(desktop.fileName()));
     }
 };
 

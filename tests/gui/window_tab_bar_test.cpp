@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QTabBar>
+#include <QTimer>
 
 #include "framework/kestrel_doc.h"
 #include "gui_test_util.h"
@@ -251,9 +252,23 @@ private slots:
             }
         });
 
-        // Beside the tabs nothing opens.
+        // Beside the tabs nothing opens, and on the bar's edge not the main
+        // window's menu either.
+        bool popup = false;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&popup] {
+            if (QWidget* shown = QApplication::activePopupWidget()) {
+                popup = true;
+                shown->close();
+            }
+        });
+        closer.start(20);
         const QRect last = bar->Tabs()->tabRect(2);
         SendContextMenu(bar->Tabs(), QPoint(last.right() + 20, last.center().y()));
+        SendContextMenu(bar, QPoint(bar->width() / 2, 0));
+        SendContextMenu(bar, QPoint(1, bar->height() / 2));
+        closer.stop();
+        QVERIFY(!popup);
         QCOMPARE(runs, 0);
         QCOMPARE(bar->TabCount(), 3);
 
