@@ -21,11 +21,12 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 dump="$build/tools/kestrel-dump"
 
-# measure COMMAND...: the best wall time of five runs (microsecond clock of
+# measure COMMAND...: the best wall time of $runs runs (microsecond clock of
 # the shell) and the peak memory (GNU time).
+runs=5
 measure() {
     local best="" peak="" i
-    for i in 1 2 3 4 5; do
+    for ((i = 0; i < runs; ++i)); do
         local start="$EPOCHREALTIME"
         /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>/dev/null || true
         local end="$EPOCHREALTIME"
@@ -48,6 +49,9 @@ row() {  # row COUNT WHAT KESTREL_RESULT PEER_NAME PEER_RESULT
 
 printf "%6s  %-8s  %21s   %-18s %21s   %7s\n" packets mode "kestrel-dump" peer "" "faster"
 for count in "${counts[@]}"; do
+    # Large counts: one run each (tshark -V takes minutes on a million packets).
+    runs=5
+    [ "$count" -gt 100000 ] && runs=1
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pcap"
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pac"
     rows="$(measure "$dump" --rows "$work/t.pcap")"
@@ -55,6 +59,10 @@ for count in "${counts[@]}"; do
     row "$count" rows "$rows" "tshark -r" "$(measure tshark -n -r "$work/t.pcap")"
     row "$count" tree "$(measure "$dump" --tree "$work/t.pcap")" "tshark -V -r" \
         "$(measure tshark -n -V -r "$work/t.pcap")"
+    row "$count" json "$(measure "$dump" --json "$work/t.pcap")" "tshark -T json -r" \
+        "$(measure tshark -n -T json -r "$work/t.pcap")"
+    row "$count" filter "$(measure "$dump" -f 'tcp port 80' "$work/t.pcap")" "tcpdump -nn -r F" \
+        "$(measure tcpdump -nn -r "$work/t.pcap" 'tcp port 80')"
     row "$count" hex "$(measure "$dump" --hex "$work/t.pcap")" "tcpdump -nn -xx -r" \
         "$(measure tcpdump -nn -xx -r "$work/t.pcap")"
     row "$count" rows.pac "$(measure "$dump" --rows "$work/t.pac")" "tcpdump -nn -r" \
