@@ -180,7 +180,7 @@ private slots:
             CPaneWindow window;
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            LoadCaptureFile(CapturePath("afs.pcap"), window.Document().Store());
+            QVERIFY(LoadCaptureFile(CapturePath("fragments.pcap"), window.Document().Store()).ok);
             Append(window, Arp("00 01"));
             Append(window, Tcp());
             // A rare operation name, longer than the column opens for.
