@@ -61,7 +61,7 @@ bool CaptureWriter::OpenStream(std::FILE* out, FileKind kind, uint32_t snapLengt
                                std::string& error) {
     m_out = out;
     m_isStream = true;
-    m_name = "-";
+    m_name.assign(1, '-');  // (operator= of a literal trips a false -Wrestrict at -O3)
     m_kind = kind;
     m_snapLength = snapLength < kPcapMaxSnapLength ? snapLength : kPcapMaxSnapLength;
     m_limit = m_snapLength;

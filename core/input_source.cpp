@@ -63,7 +63,7 @@ bool InputSource::Open(const std::string& path, const ReadLimits& limits, std::s
 }
 
 void InputSource::OpenStandardInput(const ReadLimits& limits) {
-    m_name = "-";
+    m_name.assign(1, '-');  // (operator= of a literal trips a false -Wrestrict at -O3)
     m_fd = STDIN_FILENO;
     m_ownsFd = false;
     struct stat st {};
