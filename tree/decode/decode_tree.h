@@ -112,7 +112,8 @@ public:
 
 private:
     int AddFormatted(int parent, const char* format, va_list args);
-    std::string m_scratch;  // the text of the item being formatted
+    // Makes the text from `textStart` to the end of the text store an item.
+    int AddStoredItem(size_t textStart, int parent);
 
     struct Item {
         uint32_t textOffset = 0;
