@@ -132,7 +132,7 @@ void AppendJson(const Packet& packet, int number, int lineCount, const RowTexts&
         AppendString(row.cells[static_cast<size_t>(c)], out);
     }
     out += "},\"tree\":";
-    static DecodeTree tree;  // reused: its buffers stay warm
+    thread_local DecodeTree tree;  // one per printing thread, reused: its buffers stay warm
     if (tree.RebuildTree(packet, number, lineCount))
         AppendItem(tree, tree.Root(), out);
     else

@@ -58,7 +58,7 @@ void AppendItem(const DecodeTree& tree, int item, int depth, std::string& out) {
 
 void AppendTree(const Packet& packet, int number, int lineCount, std::string& out) {
     // One tree reused for every packet keeps its buffers warm.
-    static DecodeTree tree;
+    thread_local DecodeTree tree;
     if (!tree.RebuildTree(packet, number, lineCount)) {
         // A packet with no captured bytes has no tree: only its blank line.
         out += '\n';

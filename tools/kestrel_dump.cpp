@@ -5,13 +5,17 @@
 // memory.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/capture_reader.h"
@@ -20,6 +24,7 @@
 #include "core/row_text.h"
 #include "core/text_helpers.h"
 #include "tools/dump_modes.h"
+#include "tools/dump_printer.h"
 #include "tools/packet_filter.h"
 
 namespace {
@@ -80,9 +85,10 @@ void PrintUsage(std::FILE* out) {
         "                  (tcpdump's language); numbers stay those of the input\n"
         "  -c COUNT        only the first COUNT packets (of all files, or of the capture)\n"
         "  -w OUT          write the packets read (or captured) to OUT; nothing is printed\n"
-        "                  unless --rows, --tree or --hex is given too. OUT is replaced only\n"
-        "                  once it is complete. -w - writes a pcap stream (or KIND) to standard\n"
-        "                  output, flushed per packet while capturing or reading a pipe.\n"
+        "                  unless --rows, --tree, --hex or --json is given too. OUT is replaced\n"
+        "                  only once it is complete. -w - writes a pcap stream (or KIND) to\n"
+        "                  standard output, flushed per packet while capturing or reading a\n"
+        "                  pipe.\n"
         "  --format KIND   the kind of OUT: pac, pcap or pcapng (default: by OUT's suffix,\n"
         "                  .pcap and .cap pcap, .pcapng pcapng, any other .pac)\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
@@ -130,20 +136,6 @@ bool ParseKind(const std::string& name, FileKind& kind) {
     return true;
 }
 
-void PrintRow(const Packet& packet, int number, LocalTimeCache& times, std::string& out) {
-    const RowTexts row = BuildRowTexts(packet, number, &times);
-    for (int c = 0; c < kColumnCount; ++c) {
-        if (c) out += '\t';
-        out += row.cells[static_cast<size_t>(c)];
-    }
-    out += '\n';
-}
-
-void PrintHex(const Packet& packet, std::string& out) {
-    out += FormatHexDump({packet.data, packet.header->caplen});
-    out += "\r\n";
-}
-
 void Flush(std::string& out) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     out.clear();
@@ -152,7 +144,15 @@ void Flush(std::string& out) {
 // Reads the files one after the other, printing and writing every packet.
 class Dumper {
 public:
-    explicit Dumper(const Options& options) : m_options(options) {}
+    explicit Dumper(const Options& options) : m_options(options) {
+        m_modes.rows = options.rows;
+        m_modes.tree = options.tree;
+        m_modes.hex = options.hex;
+        m_modes.json = options.json;
+        m_modes.lineCount = options.lineCount;
+        const unsigned cores = std::thread::hardware_concurrency();
+        m_workers = static_cast<int>(std::min(cores, kMaxWorkers));
+    }
 
     int Run() {
         FileKind kind = KindOfName(m_options.outPath);
@@ -217,23 +217,40 @@ private:
             std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
             return false;
         }
+        // Files are printed by worker threads; a stream, which may still be
+        // growing, packet by packet as it arrives.
+        const bool prints = m_modes.rows || m_modes.tree || m_modes.hex || m_modes.json;
+        if (prints && !reader.IsStream() && m_workers > 1 && !m_parallel)
+            m_parallel = std::make_unique<dump::ParallelPrinter>(m_modes, m_workers, stdout);
+        dump::ParallelPrinter* parallel = reader.IsStream() ? nullptr : m_parallel.get();
+        const bool ok = ReadPackets(reader, parallel);
+        if (parallel && !parallel->Finish())
+            m_writeFailed = true;
+        if (!reader.Error().empty()) {
+            // What was printed stays printed; the reason follows it.
+            Flush(m_out);
+            std::fflush(stdout);
+            std::fprintf(stderr, "kestrel-dump: %s\n", reader.Error().c_str());
+            return reader.Count() > 0 && !m_writeFailed;
+        }
+        return ok && !m_writeFailed;
+    }
+
+    bool ReadPackets(CaptureReader& reader, dump::ParallelPrinter* parallel) {
         int number = 0;
         while (!Done()) {
             const CaptureReader::Result next = reader.Next();
             if (next == CaptureReader::Result::End)
                 break;
-            if (next == CaptureReader::Result::Failed) {
-                // What was printed stays printed; the reason follows it.
-                Flush(m_out);
-                std::fflush(stdout);
-                std::fprintf(stderr, "kestrel-dump: %s\n", reader.Error().c_str());
-                return reader.Count() > 0;
-            }
+            if (next == CaptureReader::Result::Failed)
+                return false;
             ++number;
             if (!m_filter.Matches(reader.Current()))
                 continue;
             ++m_total;
-            if (!OnPacket(reader.Current(), number))
+            if (parallel)
+                parallel->Add(reader.Current(), number);
+            if (!OnPacket(reader.Current(), number, parallel == nullptr))
                 return false;
             // A pipe may still be growing: each packet is shown as it arrives.
             if (reader.IsStream() && !FlushAll())
@@ -242,18 +259,12 @@ private:
         return true;
     }
 
-    bool OnPacket(const Packet& packet, int number) {
-        if (m_options.rows)
-            PrintRow(packet, number, m_times, m_out);
-        if (m_options.tree)
-            dump::AppendTree(packet, number, m_options.lineCount, m_out);
-        if (m_options.hex)
-            PrintHex(packet, m_out);
-        if (m_options.json)
-            dump::AppendJson(packet, number, m_options.lineCount,
-                             BuildRowTexts(packet, number, &m_times), m_out);
-        if (m_out.size() > kOutputBlock)
-            Flush(m_out);
+    bool OnPacket(const Packet& packet, int number, bool print) {
+        if (print) {
+            dump::PrintPacket(m_modes, packet, number, m_times, m_out);
+            if (m_out.size() > kOutputBlock)
+                Flush(m_out);
+        }
         if (!m_options.outPath.empty() && !m_writer.Write(packet, m_error)) {
             Flush(m_out);
             std::fflush(stdout);
@@ -274,7 +285,12 @@ private:
         return true;
     }
 
+    static constexpr unsigned kMaxWorkers = 8;
+
     const Options& m_options;
+    dump::PrintModes m_modes;
+    int m_workers = 1;
+    std::unique_ptr<dump::ParallelPrinter> m_parallel;
     dump::PacketFilter m_filter;
     CaptureWriter m_writer;
     std::string m_error;
@@ -299,6 +315,10 @@ bool ParseNumber(const std::string& value, uint64_t minimum, uint64_t maximum, u
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The C library's texts (system error messages) in the user's language,
+    // as in the desktop program; numbers are never formatted by locale.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
     Options options;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
