@@ -40,7 +40,7 @@ KESTREL_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config git ca-cert
 # What the test suite needs on top: GoogleTest, Google Benchmark, clang and its
 # sanitizer runtimes for the fuzz targets.
 KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang jq
-    libclang-rt-14-dev llvm xvfb xauth locales libc-l10n)
+    libclang-rt-14-dev llvm xvfb xauth locales libc-l10n groff-base)
 
 # Generates a locale (e.g. ja_JP.UTF-8) when the system does not have it yet:
 # the Japanese texts of the C library are tested under ja_JP.UTF-8.
