@@ -63,6 +63,8 @@ for count in "${counts[@]}"; do
         "$(measure tshark -n -T json -r "$work/t.pcap")"
     row "$count" filter "$(measure "$dump" -f 'tcp port 80' "$work/t.pcap")" "tcpdump -nn -r F" \
         "$(measure tcpdump -nn -r "$work/t.pcap" 'tcp port 80')"
+    row "$count" "filter2" "$(measure "$dump" -f udp "$work/t.pcap")" "tcpdump -nn -r F" \
+        "$(measure tcpdump -nn -r "$work/t.pcap" udp)"
     row "$count" hex "$(measure "$dump" --hex "$work/t.pcap")" "tcpdump -nn -xx -r" \
         "$(measure tcpdump -nn -xx -r "$work/t.pcap")"
     row "$count" rows.pac "$(measure "$dump" --rows "$work/t.pac")" "tcpdump -nn -r" \

@@ -10,8 +10,8 @@ namespace {
 
 // Packets per batch: enough to make a handover cheap against the work, few
 // enough that the text of the batches in flight stays small.
-constexpr size_t kBatchPackets = 64;
-constexpr size_t kBatchBytes = 256 * 1024;
+constexpr size_t kBatchPackets = 16;
+constexpr size_t kBatchBytes = 64 * 1024;
 
 void AppendRow(const RowTexts& row, std::string& out) {
     for (int c = 0; c < kColumnCount; ++c) {
@@ -44,7 +44,7 @@ void PrintPacket(const PrintModes& modes, const Packet& packet, int number, Loca
 }
 
 ParallelPrinter::ParallelPrinter(const PrintModes& modes, int workers, std::FILE* out)
-    : m_modes(modes), m_out(out), m_maxInFlight(static_cast<size_t>(workers) * 2 + 1) {
+    : m_modes(modes), m_out(out), m_maxInFlight(static_cast<size_t>(workers) + 2) {
     for (int i = 0; i < workers; ++i) m_workers.emplace_back([this] { Work(); });
 }
 

@@ -112,13 +112,16 @@ bool FormatSimple(TextCursor& out, const char* format, va_list args) {
                 do *--p = static_cast<char>('0' + magnitude % 10); while (magnitude /= 10);
                 break;
             }
-            case 'u':
+            case 'u': {
+                unsigned long long value = isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+                do *--p = static_cast<char>('0' + value % 10); while (value /= 10);
+                break;
+            }
             case 'x':
             case 'X': {
                 unsigned long long value = isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned);
-                const unsigned base = conversion == 'u' ? 10 : 16;
                 const char* alphabet = conversion == 'X' ? kUpper : kLower;
-                do *--p = alphabet[value % base]; while (value /= base);
+                do *--p = alphabet[value & 0xF]; while (value >>= 4);
                 break;
             }
             default:
