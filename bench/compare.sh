@@ -61,9 +61,9 @@ for count in "${counts[@]}"; do
         "$(measure tshark -n -V -r "$work/t.pcap")"
     row "$count" json "$(measure "$dump" --json "$work/t.pcap")" "tshark -T json -r" \
         "$(measure tshark -n -T json -r "$work/t.pcap")"
-    row "$count" filter "$(measure "$dump" -f 'tcp port 80' "$work/t.pcap")" "tcpdump -nn -r F" \
+    row "$count" f.tcp80 "$(measure "$dump" -f 'tcp port 80' "$work/t.pcap")" "tcpdump -nn -r F" \
         "$(measure tcpdump -nn -r "$work/t.pcap" 'tcp port 80')"
-    row "$count" "filter2" "$(measure "$dump" -f udp "$work/t.pcap")" "tcpdump -nn -r F" \
+    row "$count" f.udp "$(measure "$dump" -f udp "$work/t.pcap")" "tcpdump -nn -r F" \
         "$(measure tcpdump -nn -r "$work/t.pcap" udp)"
     row "$count" hex "$(measure "$dump" --hex "$work/t.pcap")" "tcpdump -nn -xx -r" \
         "$(measure tcpdump -nn -xx -r "$work/t.pcap")"
