@@ -1,0 +1,261 @@
+// kestrel-capture: the one Kestrel program that holds capture privileges.
+// It lists the adapters, or opens one adapter and writes its frames to
+// standard output as a pcap stream, flushed per frame, until it is told to
+// stop. The desktop program and kestrel-dump run it when they cannot open an
+// adapter themselves, and read the stream like a capture file; over ssh the
+// same stream brings captures from other machines.
+//
+// It is installed root:kestrel mode 0750 with cap_net_raw,cap_net_admin, so
+// it trusts nothing from its caller: it refuses to run set-uid or set-gid,
+// writes nowhere but standard output and standard error, and gives up every
+// capability as soon as the adapter is open.
+#include <linux/capability.h>
+#include <pcap/pcap.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/device_names.h"
+#include "capture/pcap_api.h"
+
+namespace {
+
+using namespace kestrel;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The capture parameters of every Kestrel capture.
+constexpr int kSnapLength = 65536;
+constexpr int kReadTimeoutMs = 1000;
+
+std::atomic<pcap_t*> g_handle{nullptr};
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void RequestStop() {
+    g_stopRequested = 1;
+    // pcap_breakloop only sets a flag and wakes the poll through an eventfd:
+    // safe from a signal handler and from another thread.
+    if (pcap_t* handle = g_handle.load()) pcap_breakloop(handle);
+}
+
+void OnSignal(int) { RequestStop(); }
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "Usage: kestrel-capture --list\n"
+        "       kestrel-capture -i NAME [-f FILTER]\n"
+        "\n"
+        "Capture helper of Kestrel.\n"
+        "  --list       the adapters: display name, TAB, system name, one per line\n"
+        "  -i NAME      capture from the adapter NAME (system name or display name) and write\n"
+        "               a pcap stream to standard output, flushed per frame, until SIGINT,\n"
+        "               SIGTERM or the end of standard input\n"
+        "  -f FILTER    a libpcap filter expression (tcpdump syntax)\n"
+        "  --help       show this help\n"
+        "  --version    show the version\n"
+        "\n"
+        "Exit status: 0 after a stop, 1 on failure, 2 bad usage.\n",
+        out);
+}
+
+bool Adapters(std::vector<PcapDevice>& devices, std::vector<std::string>& names) {
+    std::string error;
+    if (!MakeRealPcapApi()->FindAllDevices(devices, error)) {
+        std::fprintf(stderr, "kestrel-capture: %s\n", error.c_str());
+        return false;
+    }
+    names = NameDevices(devices);
+    return true;
+}
+
+int List() {
+    std::vector<PcapDevice> devices;
+    std::vector<std::string> names;
+    if (!Adapters(devices, names)) return kExitFailure;
+    for (size_t i = 0; i < devices.size(); ++i)
+        std::printf("%s\t%s\n", names[i].c_str(), devices[i].name.c_str());
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
+// The system name of the adapter called `name`, by system name first, then by
+// display name; empty when none has it.
+std::string SystemNameOf(const std::string& name) {
+    std::vector<PcapDevice> devices;
+    std::vector<std::string> names;
+    if (!Adapters(devices, names)) return {};
+    for (const PcapDevice& device : devices)
+        if (device.name == name) return device.name;
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (names[i] == name) return devices[i].name;
+    std::fprintf(stderr, "kestrel-capture: no adapter is called %s\n", name.c_str());
+    return {};
+}
+
+// Gives up every capability: once the adapter is open, nothing this program
+// does needs privilege, and a fault in it can then do no more than its user.
+bool DropCapabilities() {
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capset, &header, data) != 0) return false;
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
+}
+
+std::string ActivateError(pcap_t* handle, int status) {
+    const char* detail = pcap_geterr(handle);
+    if (status == PCAP_ERROR || !detail || !*detail) return pcap_statustostr(status);
+    return std::string(pcap_statustostr(status)) + ": " + detail;
+}
+
+pcap_t* OpenAdapter(const std::string& systemName, const char* filter) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* handle = pcap_create(systemName.c_str(), errbuf);
+    if (!handle) {
+        std::fprintf(stderr, "kestrel-capture: %s\n", errbuf);
+        return nullptr;
+    }
+    pcap_set_snaplen(handle, kSnapLength);
+    pcap_set_promisc(handle, 1);
+    pcap_set_timeout(handle, kReadTimeoutMs);
+    pcap_set_immediate_mode(handle, 1);
+    const int status = pcap_activate(handle);
+    if (status < 0) {
+        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(),
+                     ActivateError(handle, status).c_str());
+        pcap_close(handle);
+        return nullptr;
+    }
+    if (status > 0)
+        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(),
+                     ActivateError(handle, status).c_str());
+    if (filter) {
+        bpf_program program{};
+        if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) != 0 ||
+            pcap_setfilter(handle, &program) != 0) {
+            std::fprintf(stderr, "kestrel-capture: %s\n", pcap_geterr(handle));
+            pcap_freecode(&program);
+            pcap_close(handle);
+            return nullptr;
+        }
+        pcap_freecode(&program);
+    }
+    return handle;
+}
+
+// Stops the capture when standard input ends (the reader closed its end, or
+// the ssh connection that started us went away). Detached: the process exits
+// while it may still wait in read().
+void WatchStandardInput() {
+    std::thread([] {
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n == 0 || (n < 0 && errno != EINTR)) break;
+        }
+        RequestStop();
+    }).detach();
+}
+
+int Capture(const std::string& name, const char* filter) {
+    const std::string systemName = SystemNameOf(name);
+    if (systemName.empty()) return kExitFailure;
+    pcap_t* handle = OpenAdapter(systemName, filter);
+    if (!handle) return kExitFailure;
+    if (!DropCapabilities()) {
+        std::fprintf(stderr, "kestrel-capture: cannot give up capabilities: %s\n",
+                     std::strerror(errno));
+        pcap_close(handle);
+        return kExitFailure;
+    }
+    pcap_dumper_t* dumper = pcap_dump_fopen(handle, stdout);
+    if (!dumper || pcap_dump_flush(dumper) != 0) {
+        std::fprintf(stderr, "kestrel-capture: %s\n",
+                     dumper ? std::strerror(errno) : pcap_geterr(handle));
+        pcap_close(handle);
+        return kExitFailure;
+    }
+    g_handle = handle;
+    if (g_stopRequested) pcap_breakloop(handle);
+    WatchStandardInput();
+
+    int status = kExitOk;
+    uint64_t written = 0;
+    for (;;) {
+        pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        const int r = pcap_next_ex(handle, &header, &bytes);
+        if (r == 1) {
+            pcap_dump(reinterpret_cast<u_char*>(dumper), header, bytes);
+            if (pcap_dump_flush(dumper) != 0) break;  // the reader has gone: a stop
+            ++written;
+        } else if (r == PCAP_ERROR) {
+            std::fprintf(stderr, "kestrel-capture: %s\n", pcap_geterr(handle));
+            status = kExitFailure;
+            break;
+        } else if (r < 0 || g_stopRequested) {
+            break;
+        }
+    }
+    pcap_stat stats{};
+    if (pcap_stats(handle, &stats) == 0) {
+        std::fprintf(stderr, "kestrel-capture: %llu packets captured, %u dropped by the kernel\n",
+                     static_cast<unsigned long long>(written), stats.ps_drop);
+    }
+    g_handle = nullptr;
+    pcap_dump_close(dumper);  // closes standard output too
+    pcap_close(handle);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (getuid() != geteuid() || getgid() != getegid()) {
+        std::fputs("kestrel-capture: refusing to run set-uid or set-gid; it needs only the "
+                   "capabilities cap_net_raw,cap_net_admin\n",
+                   stderr);
+        return kExitFailure;
+    }
+    std::string name;
+    const char* filter = nullptr;
+    bool list = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            PrintUsage(stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("kestrel-capture %s\n", KESTREL_VERSION);
+            return kExitOk;
+        } else if (arg == "--list") {
+            list = true;
+        } else if (arg == "-i" && i + 1 < argc) {
+            name = argv[++i];
+        } else if (arg == "-f" && i + 1 < argc) {
+            filter = argv[++i];
+        } else {
+            std::fprintf(stderr, "kestrel-capture: unknown option %s\n", arg.c_str());
+            PrintUsage(stderr);
+            return kExitUsage;
+        }
+    }
+    if (list == !name.empty()) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    return list ? List() : Capture(name, filter);
+}
