@@ -1,6 +1,7 @@
 #include "capture/capture_engine.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <system_error>
@@ -13,9 +14,12 @@ namespace kestrel {
 
 namespace {
 
-constexpr int kSnapLength = 0x10000;
-constexpr bool kPromiscuous = true;
-constexpr int kReadTimeoutMs = 1000;
+// Snapshot length 65536, promiscuous mode, 1000 ms read timeout, immediate mode.
+constexpr LiveOptions kLiveOptions{};
+static_assert(kLiveOptions.snapLength == 0x10000 && kLiveOptions.promiscuous &&
+              kLiveOptions.timeoutMs == 1000 && kLiveOptions.immediate);
+// How often a running capture asks the library for its drop count.
+constexpr auto kDropPollInterval = std::chrono::seconds(1);
 
 void Report(const std::string& reason, std::string* out) {
     std::fprintf(stderr, "%s\n", reason.c_str());
@@ -37,8 +41,10 @@ struct CaptureDevice {
     std::mutex sessionLock;
     std::unique_ptr<PcapSession> session;
     CaptureErrorHandler onError;  // written before the worker starts
+    CaptureEndHandler onEnd;      // written before the worker starts
     void* sinkContext = nullptr;  // written before the worker starts
     std::atomic<uint64_t> lost{0};
+    std::atomic<uint64_t> kernelDrops{0};  // of the current or last capture
 };
 
 struct CCaptureEngine::Impl {
@@ -69,13 +75,24 @@ struct CCaptureEngine::Impl {
         }
     }
 
+    static void NoteKernelDrops(CaptureDevice& device, PcapSession& session) {
+        uint64_t dropped = 0;
+        if (session.KernelDrops(dropped))
+            device.kernelDrops.store(dropped, std::memory_order_relaxed);
+    }
+
     void CaptureThreadProc(CaptureDevice& device) {
         PcapSession& session = *device.session;
         PacketHeader header;
         const uint8_t* data = nullptr;
+        auto nextDropPoll = std::chrono::steady_clock::now() + kDropPollInterval;
         int r;
         for (;;) {
             r = session.Next(header, data);
+            if (std::chrono::steady_clock::now() >= nextDropPoll) {
+                NoteKernelDrops(device, session);
+                nextDropPoll = std::chrono::steady_clock::now() + kDropPollInterval;
+            }
             if (r < 0 || device.running.load(std::memory_order_acquire) == 0) break;
             if (r == 0) continue;
             Packet* packet = MakePacket(header, data);
@@ -90,10 +107,13 @@ struct CCaptureEngine::Impl {
             }
         }
         if (r == -1 && device.onError) device.onError(kCaptureErrorRead, session.ErrorText());
+        NoteKernelDrops(device, session);
         {
             std::lock_guard<std::mutex> hold(device.sessionLock);
             device.session.reset();
         }
+        if (device.onEnd)
+            device.onEnd(device.kernelDrops.load(std::memory_order_relaxed));
         // A capture that ended by itself (a read error, an adapter gone) reads
         // as idle, so it can be started again.
         device.running.store(0, std::memory_order_release);
@@ -130,7 +150,7 @@ void CCaptureEngine::SetPacketSink(PacketSink sink) {
 }
 
 bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler onError,
-                                  void* sinkContext, std::string* reason) {
+                                  void* sinkContext, std::string* reason, CaptureEndHandler onEnd) {
     // Look the adapter up again in a fresh list: it may have gone since the
     // names were made.
     std::vector<PcapDevice> list;
@@ -160,11 +180,13 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
     Impl::Join(*device);  // a worker that has ended: release its thread
 
     std::unique_ptr<PcapSession> session =
-        m_impl->api->OpenLive(list[index].name, kSnapLength, kPromiscuous, kReadTimeoutMs, error);
+        m_impl->api->OpenLive(list[index].name, kLiveOptions, error);
     if (!session) {
         Report("ﾃﾞﾊﾞｲｽを開けません (" + name + "): " + error, reason);
         return false;
     }
+    if (!error.empty())
+        std::fprintf(stderr, "ﾃﾞﾊﾞｲｽの警告 (%s): %s\n", name.c_str(), error.c_str());
     const int linkType = session->DataLink();
     if (linkType != kLinkTypeEthernet) {
         Report("Ethernet 以外のﾃﾞﾊﾞｲｽはｷｬﾌﾟﾁｬｰできません (" + name + "): ﾘﾝｸ ﾀｲﾌﾟ " +
@@ -173,7 +195,9 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
         return false;
     }
     device->onError = std::move(onError);
+    device->onEnd = std::move(onEnd);
     device->sinkContext = sinkContext;
+    device->kernelDrops.store(0, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> hold(device->sessionLock);
         device->session = std::move(session);
@@ -228,6 +252,11 @@ void CCaptureEngine::StopAllCaptures() {
 uint64_t CCaptureEngine::GetLostCount(const std::string& name) const {
     const CaptureDevice* device = m_impl->Find(name);
     return device ? device->lost.load(std::memory_order_relaxed) : 0;
+}
+
+uint64_t CCaptureEngine::GetKernelDropCount(const std::string& name) const {
+    const CaptureDevice* device = m_impl->Find(name);
+    return device ? device->kernelDrops.load(std::memory_order_relaxed) : 0;
 }
 
 }  // namespace kestrel

@@ -26,6 +26,13 @@ inline constexpr int kCaptureErrorRead = 1224;
 // text and post it.
 using CaptureErrorHandler = std::function<void(int code, const char* text)>;
 
+// Called on the worker as the last thing it does for a capture (stopped,
+// ended by a read error or by the end of the stream), with the number of
+// frames the kernel dropped during that capture. The same rules as for
+// CaptureErrorHandler: copy what is needed and post it, never wait for the
+// UI thread.
+using CaptureEndHandler = std::function<void(uint64_t kernelDrops)>;
+
 // Capture state of an adapter name.
 inline constexpr int kCaptureCapturing = 1;
 inline constexpr int kCaptureIdle = 0;
@@ -48,12 +55,13 @@ public:
     // workers for every packet).
     void SetPacketSink(PacketSink sink);
 
-    // Opens the adapter and starts its worker. False when the adapter is
-    // unknown, still has a worker, cannot be opened, is not Ethernet, or no
-    // thread can be made; `reason` (when given) then says why, and the reason
-    // is written to stderr too.
+    // Opens the adapter (immediate mode: each frame is handed over as it
+    // arrives) and starts its worker. False when the adapter is unknown,
+    // still has a worker, cannot be opened, is not Ethernet, or no thread can
+    // be made; `reason` (when given) then says why, and the reason is written
+    // to stderr too. A warning of the library on opening goes to stderr.
     bool StartCapture(const std::string& name, CaptureErrorHandler onError, void* sinkContext,
-                      std::string* reason = nullptr);
+                      std::string* reason = nullptr, CaptureEndHandler onEnd = nullptr);
     // Asks the worker to stop; returns 1 when an adapter has that name, else 0.
     // Does not wait.
     int StopCapture(const std::string& name);
@@ -69,6 +77,10 @@ public:
 
     // Frames of the adapter dropped because memory for them could not be had.
     uint64_t GetLostCount(const std::string& name) const;
+    // Frames the kernel dropped during the adapter's last (or current)
+    // capture, as the library counts them: taken about once a second while
+    // the capture runs and once more when it ends.
+    uint64_t GetKernelDropCount(const std::string& name) const;
 
 private:
     struct Impl;

@@ -1,6 +1,6 @@
 // The capture library behind a thin interface, so tests can script adapters,
-// their addresses, open failures, frames, timeouts and read errors. The real
-// libpcap (RealPcapApi) is the default.
+// their addresses, open failures and warnings, frames, timeouts, read errors
+// and kernel drops. The real libpcap (RealPcapApi) is the default.
 #pragma once
 
 #include <array>
@@ -39,9 +39,28 @@ public:
     virtual int Next(PacketHeader& header, const uint8_t*& data) = 0;
     // The library's text for the last error; valid until the next call.
     virtual const char* ErrorText() = 0;
+    // Frames the kernel dropped since the session was opened because its
+    // capture buffer was full; false when the library cannot tell. Called
+    // only by the thread that reads.
+    virtual bool KernelDrops(uint64_t& dropped) = 0;
     // Makes a Next that is waiting, or the next one, return -2. May be called
     // from another thread than the one reading.
     virtual void BreakLoop() = 0;
+};
+
+// How an adapter is opened for capture.
+struct LiveOptions {
+    int snapLength = 0x10000;
+    bool promiscuous = true;
+    int timeoutMs = 1000;
+    // Each frame is handed over as it arrives, not in blocks: frames reach
+    // the store at once, and a stop leaves no filled block behind.
+    bool immediate = true;
+    // The kernel's capture buffer. Handed over one by one, frames take a
+    // slot sized for the snapshot length each (128 KiB on adapters that
+    // pass 64 KiB frames, loopback among them): the library's 2 MiB would
+    // hold 16 frames, and a short burst is dropped.
+    int bufferBytes = 32 << 20;
 };
 
 class PcapApi {
@@ -49,10 +68,12 @@ public:
     virtual ~PcapApi() = default;
     // The adapter list; false with the library's text when it cannot be had.
     virtual bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) = 0;
-    // Opens an adapter for capture; null with the library's text on failure.
-    virtual std::unique_ptr<PcapSession> OpenLive(const std::string& name, int snapLength,
-                                                  bool promiscuous, int timeoutMs,
-                                                  std::string& error) = 0;
+    // Opens and activates an adapter for capture. Null on failure, with the
+    // library's text in `message`; on success `message` holds the warning the
+    // library gave on activation (empty when none).
+    virtual std::unique_ptr<PcapSession> OpenLive(const std::string& name,
+                                                  const LiveOptions& options,
+                                                  std::string& message) = 0;
 };
 
 // libpcap itself.

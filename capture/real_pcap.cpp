@@ -6,6 +6,7 @@
 #include <netpacket/packet.h>
 
 #include <cstring>
+#include <string>
 
 #include "capture/pcap_api.h"
 
@@ -33,11 +34,36 @@ public:
     }
 
     const char* ErrorText() override { return pcap_geterr(m_handle); }
+
+    bool KernelDrops(uint64_t& dropped) override {
+        // ps_ifdrop is left out: on Linux it is the interface's own drop
+        // counter, which also counts frames no capture would have seen.
+        pcap_stat stats{};
+        if (pcap_stats(m_handle, &stats) != 0)
+            return false;
+        dropped = stats.ps_drop;
+        return true;
+    }
+
     void BreakLoop() override { pcap_breakloop(m_handle); }
 
 private:
     pcap_t* m_handle;
 };
+
+// The text for a status of pcap_activate (or of the setters before it): the
+// library's own message where it wrote one, with the status's meaning in
+// front for the statuses whose message alone would be cryptic.
+std::string ActivationText(pcap_t* handle, int status) {
+    const std::string detail = pcap_geterr(handle);
+    if (status == PCAP_ERROR || status == PCAP_WARNING) {
+        return detail.empty() ? pcap_statustostr(status) : detail;
+    }
+    std::string text = pcap_statustostr(status);
+    if (!detail.empty() && detail != text)
+        text += " (" + detail + ")";
+    return text;
+}
 
 PcapAddressEntry::Family FamilyOf(const sockaddr* address) {
     if (!address) return PcapAddressEntry::Family::None;
@@ -79,14 +105,31 @@ public:
         return true;
     }
 
-    std::unique_ptr<PcapSession> OpenLive(const std::string& name, int snapLength, bool promiscuous,
-                                          int timeoutMs, std::string& error) override {
+    std::unique_ptr<PcapSession> OpenLive(const std::string& name, const LiveOptions& options,
+                                          std::string& message) override {
         char errbuf[PCAP_ERRBUF_SIZE] = {};
-        pcap_t* handle = pcap_open_live(name.c_str(), snapLength, promiscuous ? 1 : 0, timeoutMs, errbuf);
+        pcap_t* handle = pcap_create(name.c_str(), errbuf);
         if (!handle) {
-            error = errbuf;
+            message = errbuf;
             return nullptr;
         }
+        int status = pcap_set_snaplen(handle, options.snapLength);
+        if (status == 0)
+            status = pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
+        if (status == 0)
+            status = pcap_set_timeout(handle, options.timeoutMs);
+        if (status == 0 && options.immediate)
+            status = pcap_set_immediate_mode(handle, 1);
+        if (status == 0 && options.bufferBytes > 0)
+            status = pcap_set_buffer_size(handle, options.bufferBytes);
+        if (status == 0)
+            status = pcap_activate(handle);
+        if (status < 0) {
+            message = ActivationText(handle, status);
+            pcap_close(handle);
+            return nullptr;
+        }
+        message = status > 0 ? ActivationText(handle, status) : std::string();
         return std::make_unique<RealSession>(handle);
     }
 };

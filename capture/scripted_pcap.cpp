@@ -22,19 +22,27 @@ public:
         Adapter& adapter = m_owner->At(m_name);
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(m_owner->m_readTimeoutMs);
-        while (adapter.events.empty() && !m_break) {
-            if (m_owner->m_changed.wait_until(hold, deadline) == std::cv_status::timeout) break;
-        }
-        if (m_break) {
-            m_break = false;
-            return -2;
-        }
-        if (adapter.events.empty()) return 0;
-        Event event = std::move(adapter.events.front());
-        adapter.events.pop_front();
-        ++adapter.read;
-        m_owner->m_changed.notify_all();
+        Event event;
+        do {
+            while (adapter.events.empty() && !m_break) {
+                if (m_owner->m_changed.wait_until(hold, deadline) == std::cv_status::timeout)
+                    break;
+            }
+            if (m_break) {
+                m_break = false;
+                return -2;
+            }
+            if (adapter.events.empty())
+                return 0;
+            event = std::move(adapter.events.front());
+            adapter.events.pop_front();
+            ++adapter.read;
+            m_owner->m_changed.notify_all();
+            if (event.kind == Event::Kind::Drops)
+                m_drops += event.drops;
+        } while (event.kind == Event::Kind::Drops);
         switch (event.kind) {
+            case Event::Kind::Drops:
             case Event::Kind::Timeout: return 0;
             case Event::Kind::Error: m_error = event.text; return -1;
             case Event::Kind::End: return -2;
@@ -53,6 +61,12 @@ public:
 
     const char* ErrorText() override { return m_error.c_str(); }
 
+    bool KernelDrops(uint64_t& dropped) override {
+        std::lock_guard<std::mutex> hold(m_owner->m_lock);
+        dropped = m_drops;
+        return true;
+    }
+
     void BreakLoop() override {
         std::lock_guard<std::mutex> hold(m_owner->m_lock);
         m_break = true;
@@ -65,6 +79,7 @@ private:
     int m_linkType;
     int m_snapLength;
     bool m_break = false;  // guarded by the owner's lock
+    uint64_t m_drops = 0;  // guarded by the owner's lock
     std::vector<uint8_t> m_frame;
     std::string m_error;
 };
@@ -112,6 +127,11 @@ void ScriptedPcap::FailListing(const std::string& error) {
 void ScriptedPcap::FailOpen(const std::string& systemName, const std::string& error) {
     std::lock_guard<std::mutex> hold(m_lock);
     At(systemName).openError = error;
+}
+
+void ScriptedPcap::WarnOnOpen(const std::string& systemName, const std::string& warning) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    At(systemName).openWarning = warning;
 }
 
 void ScriptedPcap::SetLinkType(const std::string& systemName, int linkType) {
@@ -167,6 +187,13 @@ void ScriptedPcap::PushEnd(const std::string& systemName) {
     m_changed.notify_all();
 }
 
+void ScriptedPcap::PushKernelDrops(const std::string& systemName, uint64_t count) {
+    Event event{Event::Kind::Drops, {}, {}, {}, count};
+    std::lock_guard<std::mutex> hold(m_lock);
+    At(systemName).events.push_back(std::move(event));
+    m_changed.notify_all();
+}
+
 bool ScriptedPcap::WaitUntilRead(const std::string& systemName, int timeoutMs) {
     std::unique_lock<std::mutex> hold(m_lock);
     return m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
@@ -191,6 +218,12 @@ uint64_t ScriptedPcap::ReadCount(const std::string& systemName) const {
     return it == m_adapters.end() ? 0 : it->second.read;
 }
 
+LiveOptions ScriptedPcap::LastOptions(const std::string& systemName) const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const auto it = m_adapters.find(systemName);
+    return it == m_adapters.end() ? LiveOptions{} : it->second.lastOptions;
+}
+
 bool ScriptedPcap::FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) {
     std::lock_guard<std::mutex> hold(m_lock);
     if (!m_listingError.empty()) {
@@ -205,21 +238,25 @@ bool ScriptedPcap::FindAllDevices(std::vector<PcapDevice>& devices, std::string&
     return true;
 }
 
-std::unique_ptr<PcapSession> ScriptedPcap::OpenLive(const std::string& name, int snapLength, bool,
-                                                    int, std::string& error) {
+std::unique_ptr<PcapSession> ScriptedPcap::OpenLive(const std::string& name,
+                                                    const LiveOptions& options,
+                                                    std::string& message) {
     std::lock_guard<std::mutex> hold(m_lock);
     Adapter& adapter = At(name);
+    adapter.lastOptions = options;
     if (!adapter.listed) {
-        error = name + ": No such device exists";
+        message = name + ": No such device exists";
         return nullptr;
     }
     if (!adapter.openError.empty()) {
-        error = adapter.openError;
+        message = adapter.openError;
         return nullptr;
     }
+    message = adapter.openWarning;
     ++adapter.opened;
     ++adapter.open;
-    return std::make_unique<Session>(shared_from_this(), name, adapter.linkType, snapLength);
+    return std::make_unique<Session>(shared_from_this(), name, adapter.linkType,
+                                     options.snapLength);
 }
 
 }  // namespace kestrel

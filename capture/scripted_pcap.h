@@ -1,7 +1,8 @@
 // A capture library played from a script, for tests: adapters with chosen
-// address lists and descriptions, open failures, link types, and per-adapter
-// events (frames, read timeouts, read errors, the end of the stream). Every
-// call is thread-safe: tests script from their own thread while workers read.
+// address lists and descriptions, open failures and warnings, link types,
+// and per-adapter events (frames, read timeouts, read errors, kernel drops,
+// the end of the stream). Every call is thread-safe: tests script from their
+// own thread while workers read.
 #pragma once
 
 #include <condition_variable>
@@ -35,6 +36,8 @@ public:
     void FailListing(const std::string& error);
     // Opens of the adapter fail with `error` from now on (empty: they work).
     void FailOpen(const std::string& systemName, const std::string& error);
+    // Opens of the adapter succeed with `warning` from now on (empty: none).
+    void WarnOnOpen(const std::string& systemName, const std::string& warning);
     // The link type the adapter's sessions report (Ethernet unless set).
     void SetLinkType(const std::string& systemName, int linkType);
     // How long a read waits for an event before it reports a timeout. The
@@ -49,6 +52,9 @@ public:
     void PushTimeout(const std::string& systemName);
     void PushReadError(const std::string& systemName, const std::string& text);
     void PushEnd(const std::string& systemName);
+    // The kernel drops `count` frames: the session's drop count rises when
+    // it reads this event (which yields nothing by itself).
+    void PushKernelDrops(const std::string& systemName, uint64_t count);
 
     // Waits until the adapter's queue is empty (all events read) or the
     // timeout passes; true when it is empty.
@@ -58,23 +64,28 @@ public:
     int OpenSessions(const std::string& systemName) const;
     // Events read so far from the adapter's queue.
     uint64_t ReadCount(const std::string& systemName) const;
+    // The options of the adapter's last open.
+    LiveOptions LastOptions(const std::string& systemName) const;
 
     bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) override;
-    std::unique_ptr<PcapSession> OpenLive(const std::string& name, int snapLength, bool promiscuous,
-                                          int timeoutMs, std::string& error) override;
+    std::unique_ptr<PcapSession> OpenLive(const std::string& name, const LiveOptions& options,
+                                          std::string& message) override;
 
 private:
     class Session;
     struct Event {
-        enum class Kind { Frame, Timeout, Error, End } kind;
+        enum class Kind { Frame, Timeout, Error, End, Drops } kind;
         std::vector<uint8_t> bytes;
         PacketHeader header;
         std::string text;
+        uint64_t drops = 0;
     };
     struct Adapter {
         PcapDevice device;
         bool listed = true;
         std::string openError;
+        std::string openWarning;
+        LiveOptions lastOptions;
         int linkType = kLinkTypeEthernet;
         std::deque<Event> events;
         int opened = 0;

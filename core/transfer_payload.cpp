@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace kestrel {
 
@@ -16,7 +17,7 @@ namespace {
 //   12      ...   n records, in the order of the dragged rows:
 //                   0   4  tv_sec
 //                   4   4  tv_usec
-//                   8   4  caplen (at most 65536 * 4)
+//                   8   4  caplen
 //                   12  4  len
 //                   16  caplen  the captured frame bytes
 //
@@ -25,7 +26,7 @@ namespace {
 // Writes into a buffer sized for the whole payload beforehand.
 class PayloadWriter {
 public:
-    explicit PayloadWriter(std::vector<uint8_t>& out) : m_out(out) {}
+    explicit PayloadWriter(std::span<uint8_t> out) : m_out(out) {}
 
     void Le32(uint32_t value) {
         for (int shift = 0; shift < 32; shift += 8)
@@ -38,7 +39,7 @@ public:
     }
 
 private:
-    std::vector<uint8_t>& m_out;
+    std::span<uint8_t> m_out;
     size_t m_offset = 0;
 };
 
@@ -74,20 +75,25 @@ private:
 
 }  // namespace
 
-std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets) {
-    size_t count = 0;
+size_t TransferPayloadSize(std::span<const Packet* const> packets) {
     size_t size = kTransferPrologueSize;
     for (const Packet* packet : packets) {
-        if (!packet || !packet->header)
-            continue;
-        ++count;
-        size += kTransferRecordHeaderSize + packet->header->caplen;
+        if (packet && packet->header)
+            size += kTransferRecordHeaderSize + packet->header->caplen;
     }
-    std::vector<uint8_t> out(size);
+    return size;
+}
+
+void EncodeTransferPayload(std::span<const Packet* const> packets, std::span<uint8_t> out) {
+    uint32_t count = 0;
+    for (const Packet* packet : packets) {
+        if (packet && packet->header)
+            ++count;
+    }
     PayloadWriter writer(out);
     writer.Bytes(kTransferMagic, sizeof kTransferMagic);
     writer.Le32(kTransferVersion);
-    writer.Le32(static_cast<uint32_t>(count));
+    writer.Le32(count);
     for (const Packet* packet : packets) {
         if (!packet || !packet->header)
             continue;
@@ -98,6 +104,11 @@ std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packet
         writer.Le32(header.len);
         writer.Bytes(packet->data, header.caplen);
     }
+}
+
+std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets) {
+    std::vector<uint8_t> out(TransferPayloadSize(packets));
+    EncodeTransferPayload(packets, out);
     return out;
 }
 
@@ -116,13 +127,17 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint
         return std::nullopt;
 
     std::vector<PacketPtr> packets;
-    packets.reserve(*count);
+    try {
+        packets.reserve(*count);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
     for (uint32_t i = 0; i < *count; ++i) {
         const auto tvSec = reader.Le32();
         const auto tvUsec = reader.Le32();
         const auto caplen = reader.Le32();
         const auto len = reader.Le32();
-        if (!tvSec || !tvUsec || !caplen || !len || *caplen > kTransferMaxCaplen)
+        if (!tvSec || !tvUsec || !caplen || !len)
             return std::nullopt;
         const PacketHeader header{*tvSec, *tvUsec, *caplen, *len};
         const auto bytes = reader.Bytes(header.caplen);

@@ -19,20 +19,23 @@ inline constexpr uint32_t kTransferVersion = 1;
 inline constexpr size_t kTransferPrologueSize = 12;
 // Bytes of the four header fields of one packet.
 inline constexpr size_t kTransferRecordHeaderSize = 16;
-// Largest caplen a payload may carry (four times the largest Ethernet
-// snapshot length a capture library hands out).
-inline constexpr uint32_t kTransferMaxCaplen = 65536u * 4u;
-// Largest count a payload may carry: a list never holds more rows.
+// Largest count a payload may carry: a list never holds more rows. A packet
+// may be of any caplen a store holds; the payload's own length bounds it.
 inline constexpr uint32_t kTransferMaxCount = 30000;
 
-// The payload for `packets`, in their order. Null packets are skipped.
+// Bytes of the payload for `packets`. Null packets are skipped.
+size_t TransferPayloadSize(std::span<const Packet* const> packets);
+// Writes the payload for `packets`, in their order, into `out`, which is
+// exactly TransferPayloadSize(packets) bytes long. Null packets are skipped.
+void EncodeTransferPayload(std::span<const Packet* const> packets, std::span<uint8_t> out);
+// The same into a new buffer (throws std::bad_alloc when it cannot be had).
 std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets);
 
 // The packets of a payload, in payload order; nullopt when the payload is
 // malformed in any way (bad magic or version, a count or a length reaching
-// beyond the bytes, a caplen above kTransferMaxCaplen, a count above
-// kTransferMaxCount, bytes left over) or memory for a packet cannot be had.
-// Nothing is kept from a refused payload.
+// beyond the bytes, a count above kTransferMaxCount, bytes left over) or
+// memory for the packets cannot be had. Nothing is kept from a refused
+// payload.
 std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload);
 
 }  // namespace kestrel

@@ -179,7 +179,9 @@ CPacketList::CPacketList(CKestrelDoc* document, CPaneHost* frame, QWidget* paren
     m_capacityTimer.setSingleShot(true);
     m_capacityTimer.setInterval(kCapacityStopMs);
     connect(&m_capacityTimer, &QTimer::timeout, this, [this] {
-        if (m_frame)
+        m_capacityTimerArmed.store(false);
+        // Rows deleted meanwhile made room: the capture stores again.
+        if (m_frame && m_document->Store().IsFull())
             m_frame->StopCapture();
     });
 
@@ -196,6 +198,9 @@ CPacketList::~CPacketList() {
 void CPacketList::AppendPacket(Packet* packet) {
     if (m_document->Store().AppendPacket(packet) != PacketStore::AppendResult::Full)
         return;
+    // One stop per overflow at a time; once it has fired, the next packet a
+    // full store refuses arms it again, so a capture restarted on a full
+    // document is stopped as well.
     if (m_capacityTimerArmed.exchange(true))
         return;
     // Possibly on the capture worker: the timer belongs to the UI thread.
@@ -208,8 +213,8 @@ void CPacketList::PacketSink(void* context, Packet* packet) {
 }
 
 void CPacketList::ShowPendingRows() {
-    if (m_rowsComplete || m_rowCount >= PacketStore::kCapacity) {
-        m_rowsComplete = true;
+    if (m_rowCount >= PacketStore::kCapacity) {
+        // Nothing can come until rows are deleted, which starts the timer again.
         m_rowTimer.stop();
         return;
     }
@@ -295,6 +300,9 @@ void CPacketList::DeleteSelectedPackets() {
     m_document->Store().RemovePackets(rows);
     m_rowCount -= static_cast<int>(rows.size());
     m_model.RenumberRows();
+    // Packets appended from now on (capture, drop) become rows again.
+    if (!m_rowTimer.isActive())
+        m_rowTimer.start();
 }
 
 void CPacketList::keyPressEvent(QKeyEvent* event) {

@@ -76,14 +76,15 @@ public:
 
     // Appends a packet to the document's store; takes ownership in every case.
     // Runs on the capture worker (through PacketSink) and on the UI thread.
-    // The first packet refused by a full store arms, once in the life of the
-    // list, a 1000 ms single shot that stops the document's capture.
+    // A packet refused by a full store arms a 1000 ms single shot that stops
+    // the document's capture (unless one is armed already), each time a
+    // capture meets the full store.
     void AppendPacket(Packet* packet);
     // The engine's packet sink: `context` is the CPacketList.
     static void PacketSink(void* context, Packet* packet);
 
     // Turns up to 500 new store slots into rows (the row timer's tick); at
-    // 30000 rows the timer stops for the life of the list.
+    // 30000 rows the timer stops until rows are deleted.
     void ShowPendingRows();
     // Asks how many of the selected rows to delete, then removes them from
     // the list and the store.
@@ -145,7 +146,6 @@ private:
     QTimer m_rowTimer;
     QTimer m_capacityTimer;
     std::atomic<bool> m_capacityTimerArmed{false};
-    bool m_rowsComplete = false;  // 30000 rows were reached once
     int m_rowCount = 0;
     int m_fontHeight = kDefaultFontHeight;
     bool m_autoScroll = true;

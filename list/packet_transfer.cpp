@@ -5,6 +5,8 @@
 #include <QDropEvent>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <memory>
+#include <new>
 
 #include "core/transfer_payload.h"
 #include "framework/kestrel_doc.h"
@@ -14,12 +16,20 @@
 namespace kestrel {
 
 QMimeData* MakeTransferMimeData(std::span<const Packet* const> packets) {
-    const std::vector<uint8_t> payload = EncodeTransferPayload(packets);
-    auto* data = new QMimeData;
-    data->setData(QString::fromLatin1(kTransferMimeType),
-                  QByteArray(reinterpret_cast<const char*>(payload.data()),
-                             static_cast<qsizetype>(payload.size())));
-    return data;
+    // Many large packets make a payload of gigabytes: it is written straight
+    // into the one buffer the data keeps, and when that buffer cannot be had
+    // there is no data (Qt reports a failed allocation by throwing).
+    try {
+        QByteArray payload(static_cast<qsizetype>(TransferPayloadSize(packets)), Qt::Uninitialized);
+        EncodeTransferPayload(packets,
+                              std::span<uint8_t>(reinterpret_cast<uint8_t*>(payload.data()),
+                                                 static_cast<size_t>(payload.size())));
+        auto data = std::make_unique<QMimeData>();
+        data->setData(QString::fromLatin1(kTransferMimeType), payload);
+        return data.release();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 bool OffersTransfer(const QMimeData* data) {
@@ -29,9 +39,14 @@ bool OffersTransfer(const QMimeData* data) {
 std::optional<std::vector<PacketPtr>> ReadTransfer(const QMimeData* data) {
     if (!OffersTransfer(data))
         return std::nullopt;
-    const QByteArray bytes = data->data(QString::fromLatin1(kTransferMimeType));
-    return DecodeTransferPayload(std::span<const uint8_t>(
-        reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
+    try {
+        const QByteArray bytes = data->data(QString::fromLatin1(kTransferMimeType));
+        return DecodeTransferPayload(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                     static_cast<size_t>(bytes.size())));
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 void RunSystemDrag(QWidget* source, QMimeData* data) {
@@ -51,17 +66,26 @@ void CPacketList::SetDragRunner(DragRunner runner) {
 }
 
 void CPacketList::BeginPacketDrag() {
-    const std::vector<int> rows = SelectedRows();
-    if (rows.empty() || m_dragSource)
+    if (m_dragSource)
         return;
-    std::vector<const Packet*> packets;
-    packets.reserve(rows.size());
-    const PacketStore& store = m_document->Store();
-    for (int row : rows) packets.push_back(store.At(row));
+    QMimeData* data = nullptr;
+    try {
+        const std::vector<int> rows = SelectedRows();
+        std::vector<const Packet*> packets;
+        packets.reserve(rows.size());
+        const PacketStore& store = m_document->Store();
+        for (int row : rows) packets.push_back(store.At(row));
+        if (!packets.empty())
+            data = MakeTransferMimeData(packets);
+    } catch (const std::bad_alloc&) {
+        data = nullptr;
+    }
+    // Nothing selected, or no memory for the packets: no drag, no message.
+    if (!data)
+        return;
     // While the drag runs this list refuses the format: it never takes its
     // own rows. The source document does not change, whatever the outcome.
     m_dragSource = true;
-    QMimeData* data = MakeTransferMimeData(packets);
     if (m_dragRunner)
         m_dragRunner(this, data);
     else

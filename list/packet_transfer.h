@@ -16,7 +16,8 @@ namespace kestrel {
 
 inline constexpr char kTransferMimeType[] = "application/x-kestrel-data";
 
-// Drag data carrying copies of the packets (see core/transfer_payload.h).
+// Drag data carrying copies of the packets (see core/transfer_payload.h);
+// nullptr when memory for it cannot be had.
 QMimeData* MakeTransferMimeData(std::span<const Packet* const> packets);
 // True when the data offers the packet format at all.
 bool OffersTransfer(const QMimeData* data);

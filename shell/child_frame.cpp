@@ -203,7 +203,12 @@ bool CChildFrame::StartCapture(std::string* reason) {
         QMetaObject::invokeMethod(
             self, [self, code, copy] { self->OnCaptureError(code, copy); }, Qt::QueuedConnection);
     };
-    return m_mainFrame->Engine().StartCapture(m_document->m_deviceName, onError, m_list, reason);
+    auto onEnd = [self](uint64_t kernelDrops) {
+        QMetaObject::invokeMethod(
+            self, [self, kernelDrops] { self->OnCaptureEnded(kernelDrops); }, Qt::QueuedConnection);
+    };
+    return m_mainFrame->Engine().StartCapture(m_document->m_deviceName, onError, m_list, reason,
+                                              onEnd);
 }
 
 void CChildFrame::StartCaptureCommand() {
@@ -255,6 +260,18 @@ void CChildFrame::OnCaptureError(int code, const QString& text) {
         m_mainFrame,
         QStringLiteral("キャプチャー中に読み込みエラーが発生しました。\n\n%1: %2")
             .arg(QString::fromStdString(m_document->m_deviceName), text),
+        CPrompter::Icon::Warning);
+}
+
+void CChildFrame::OnCaptureEnded(uint64_t kernelDrops) {
+    // Frames the kernel dropped are frames the document does not hold: say
+    // so once the capture is over, unless the window is going away.
+    if (kernelDrops == 0 || m_closed)
+        return;
+    m_mainFrame->Prompter().ShowMessage(
+        m_mainFrame,
+        QStringLiteral("キャプチャー中にカーネルが %1 ﾊﾟｹｯﾄを取りこぼしました。\n\n%2")
+            .arg(QString::number(kernelDrops), QString::fromStdString(m_document->m_deviceName)),
         CPrompter::Icon::Warning);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QSize>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ public:
 
     // A read error of the worker, delivered on the UI thread.
     void OnCaptureError(int code, const QString& text);
+    // The end of a capture, delivered on the UI thread: tells the user how
+    // many frames the kernel dropped, when it dropped any.
+    void OnCaptureEnded(uint64_t kernelDrops);
 
     // Save and Save As of the document; true when the file was written.
     bool SaveDocument();

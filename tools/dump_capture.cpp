@@ -71,6 +71,8 @@ int CaptureToFile(const std::string& name, int count, const std::string& outPath
     const uint64_t lost = store.LostCount() + engine.GetLostCount(name);
     if (lost) std::fprintf(stderr, "kestrel-dump: %llu packets lost (out of memory)\n",
                            static_cast<unsigned long long>(lost));
+    std::fprintf(stderr, "kestrel-dump: %llu packets dropped by the kernel\n",
+                 static_cast<unsigned long long>(engine.GetKernelDropCount(name)));
     if (store.DiscardedCount()) {
         std::fprintf(stderr, "kestrel-dump: %llu packets discarded (the store holds %d)\n",
                      static_cast<unsigned long long>(store.DiscardedCount()), PacketStore::kCapacity);

@@ -246,6 +246,79 @@ TEST(CaptureEngine, StartFailuresSayWhy) {
     EXPECT_EQ(store.Count(), 0);
 }
 
+// Adapters are opened so that every frame is handed over as it arrives
+// (immediate mode), with the snapshot length, promiscuous mode and timeout
+// of every capture; a warning of the library goes to stderr. The frames the
+// kernel dropped are counted per capture, while it runs and at its end, and
+// the end handler is given the count however the capture ended.
+TEST(CaptureEngine, ImmediateModeAndKernelDrops) {
+    auto pcap = OneAdapter();
+    pcap->SetReadTimeout(20);
+    pcap->WarnOnOpen("eth0", "Promiscuous mode not supported (scripted)");
+    CCaptureEngine engine(pcap);
+    engine.SetPacketSink(&StoreSink);
+    PacketStore store;
+    std::mutex lock;
+    std::vector<uint64_t> ends;
+    auto onEnd = [&](uint64_t drops) {
+        std::lock_guard<std::mutex> hold(lock);
+        ends.push_back(drops);
+    };
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &store, nullptr, onEnd));
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("10.0.0.1"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("Promiscuous mode not supported (scripted)"), std::string::npos);
+    const LiveOptions options = pcap->LastOptions("eth0");
+    EXPECT_EQ(options.snapLength, 65536);
+    EXPECT_TRUE(options.promiscuous);
+    EXPECT_EQ(options.timeoutMs, 1000);
+    EXPECT_TRUE(options.immediate);
+    EXPECT_GE(options.bufferBytes, 16 << 20);
+
+    pcap->PushFrame("eth0", Frame(1));
+    pcap->PushKernelDrops("eth0", 7);
+    pcap->PushFrame("eth0", Frame(2));
+    pcap->PushKernelDrops("eth0", 5);
+    // Counted while the capture runs, about once a second.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (engine.GetKernelDropCount("10.0.0.1") != 12) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(engine.GetCaptureState("10.0.0.1"), kCaptureCapturing);
+    pcap->PushKernelDrops("eth0", 1);
+    pcap->PushTimeout("eth0");
+    ASSERT_TRUE(pcap->WaitUntilRead("eth0"));
+    engine.StopCapture("10.0.0.1");
+    engine.WaitForCapture("10.0.0.1");
+    EXPECT_EQ(store.Count(), 2);
+    EXPECT_EQ(engine.GetKernelDropCount("10.0.0.1"), 13u);
+    EXPECT_EQ(ends, std::vector<uint64_t>{13});
+
+    // The next capture counts from zero; one ended by a read error reports
+    // its end too.
+    pcap->WarnOnOpen("eth0", "");
+    ASSERT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &store, nullptr, onEnd));
+    EXPECT_EQ(engine.GetKernelDropCount("10.0.0.1"), 0u);
+    pcap->PushKernelDrops("eth0", 2);
+    pcap->PushReadError("eth0", "gone");
+    ASSERT_TRUE(pcap->WaitUntilRead("eth0"));
+    engine.WaitForCapture("10.0.0.1");
+    EXPECT_EQ(ends, (std::vector<uint64_t>{13, 2}));
+    EXPECT_EQ(engine.GetKernelDropCount("10.9.9.9"), 0u);
+}
+
+// The real library's texts for an adapter that cannot be opened say why.
+TEST(CaptureEngine, RealLibraryOpenFailureSaysWhy) {
+    const std::shared_ptr<PcapApi> api = MakeRealPcapApi();
+    std::string message;
+    EXPECT_EQ(api->OpenLive("kestrel-none0", LiveOptions{}, message), nullptr);
+    EXPECT_TRUE(message.find("No such device") != std::string::npos ||
+                message.find("ermission") != std::string::npos)
+        << message;
+}
+
 TEST(CaptureEngine, ReadErrorNotifiesOnceAndLeavesTheAdapterRestartable) {
     auto pcap = OneAdapter();
     CCaptureEngine engine(pcap);

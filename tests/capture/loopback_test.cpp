@@ -2,9 +2,6 @@
 // or CAP_NET_RAW); skipped otherwise.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,31 +12,16 @@
 #include <thread>
 
 #include "capture/capture_engine.h"
-#include "core/byte_reader.h"
 #include "core/packet_store.h"
-#include "core/text_helpers.h"
+#include "loopback_udp.h"
 #include "test_util.h"
 
 namespace kestrel {
 namespace {
 
+using test::LoopbackUdp;
 using test::StoreSink;
-
-// The UDP payloads sent to `port` that the store holds, in store order.
-std::vector<std::string> UdpPayloadsTo(const PacketStore& store, uint16_t port) {
-    std::vector<std::string> payloads;
-    for (int i = 0; i < store.Count(); ++i) {
-        const ByteReader frame(*store.At(i));
-        const IpSummary ip = SummarizeIpPacket(frame);
-        if (ip.protocol != kIpProtocolUdp || ip.destinationPort != port) continue;
-        const size_t udp = kEthernetHeaderLength + (*frame.U8(kEthernetHeaderLength) & 0x0F) * 4u;
-        const auto length = frame.Be16(udp + 4);
-        if (!length || *length < 8) continue;
-        const auto data = frame.Available(udp + 8, *length - 8u);
-        payloads.emplace_back(data.begin(), data.end());
-    }
-    return payloads;
-}
+using test::UdpPayloadsTo;
 
 TEST(LoopbackCapture, FindsExactlyTheDatagramsSent) {
     CCaptureEngine engine;
@@ -55,23 +37,14 @@ TEST(LoopbackCapture, FindsExactlyTheDatagramsSent) {
     testing::internal::GetCapturedStderr();
     if (!started) GTEST_SKIP() << "cannot capture here: " << reason;
 
-    const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(receiver, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    const uint16_t port = ntohs(address.sin_port);
-
-    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(sender, 0);
+    const LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
+    const uint16_t port = udp.Port();
     std::set<std::string> sent;
     // The capture may take a moment to see traffic: send until the first
     // datagram shows up, then the rest.
     auto send = [&](const std::string& text) {
-        sendto(sender, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        udp.Send(text);
         sent.insert(text);
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -108,8 +81,6 @@ TEST(LoopbackCapture, FindsExactlyTheDatagramsSent) {
     for (const auto& p : UdpPayloadsTo(store, port)) captured.insert(p);
     for (const auto& p : payloads) EXPECT_EQ(captured.count(p), 1u) << p;
     for (const auto& p : captured) EXPECT_TRUE(sent.count(p)) << p;
-    close(sender);
-    close(receiver);
 }
 
 int ThreadCount() {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/packet_store.h"
+#include "own_allocator.h"
 #include "test_util.h"
 
 namespace kestrel {
@@ -139,17 +140,6 @@ TEST(PacketStoreTest, ReaderSeesOnlyCompleteSlotsWhileWorkerAppends) {
 
 }  // namespace
 }  // namespace kestrel
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KESTREL_OWN_ALLOCATOR 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define KESTREL_OWN_ALLOCATOR 0
-#endif
-#endif
-#ifndef KESTREL_OWN_ALLOCATOR
-#define KESTREL_OWN_ALLOCATOR 1
-#endif
 
 namespace kestrel {
 namespace {

@@ -106,12 +106,12 @@ TEST(TransferPayload, RefusesMalformedPayloads) {
     PutLe32At(overCapacity, 8, kTransferMaxCount + 1);
     EXPECT_FALSE(DecodeTransferPayload(overCapacity));
 
-    // A caplen reaching beyond the payload, and one above the limit.
+    // A caplen reaching beyond the payload, by one byte and by far.
     auto longCaplen = good;
     PutLe32At(longCaplen, 12 + 8, 15);
     EXPECT_FALSE(DecodeTransferPayload(longCaplen));
     auto hugeCaplen = good;
-    PutLe32At(hugeCaplen, 12 + 8, kTransferMaxCaplen + 1);
+    PutLe32At(hugeCaplen, 12 + 8, 0xffffffffu);
     EXPECT_FALSE(DecodeTransferPayload(hugeCaplen));
 
     // Every cut of the payload, and a byte too many.
@@ -121,14 +121,34 @@ TEST(TransferPayload, RefusesMalformedPayloads) {
     auto trailing = good;
     trailing.push_back(0);
     EXPECT_FALSE(DecodeTransferPayload(trailing));
+}
 
-    // The largest caplen is still taken.
-    std::vector<uint8_t> big(kTransferMaxCaplen, 0xab);
-    PacketPtr bigPacket(MakeTestPacket(big));
-    const Packet* one[] = {bigPacket.get()};
-    const auto decoded = DecodeTransferPayload(EncodeTransferPayload(one));
+// Packets of any size a store holds travel, also far above the largest
+// snapshot length of a capture library; the encoder writes into a buffer of
+// exactly the size it announces.
+TEST(TransferPayload, CarriesPacketsOfAnySize) {
+    std::vector<PacketPtr> owned;
+    std::vector<const Packet*> packets;
+    for (const size_t size : {size_t{262145}, size_t{4} << 20, size_t{60}}) {
+        std::vector<uint8_t> bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + size);
+        owned.emplace_back(MakeTestPacket(bytes, static_cast<uint32_t>(size)));
+        packets.push_back(owned.back().get());
+    }
+    std::vector<uint8_t> payload(TransferPayloadSize(packets));
+    EXPECT_EQ(payload.size(),
+              kTransferPrologueSize + 3 * kTransferRecordHeaderSize + 262145 + (4u << 20) + 60);
+    EncodeTransferPayload(packets, payload);
+    EXPECT_EQ(payload, EncodeTransferPayload(packets));
+    const auto decoded = DecodeTransferPayload(payload);
     ASSERT_TRUE(decoded);
-    EXPECT_EQ((*decoded)[0]->header->caplen, kTransferMaxCaplen);
+    ASSERT_EQ(decoded->size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const Packet& a = *packets[i];
+        const Packet& b = *(*decoded)[i];
+        ASSERT_EQ(std::memcmp(a.header, b.header, sizeof(PacketHeader)), 0) << i;
+        ASSERT_EQ(std::memcmp(a.data, b.data, a.header->caplen), 0) << i;
+    }
 }
 
 }  // namespace

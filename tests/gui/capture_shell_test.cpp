@@ -354,7 +354,39 @@ private slots:
         // One second after the store filled up the capture stops by itself.
         QTRY_COMPARE_WITH_TIMEOUT(child->GetCaptureState(), kCaptureIdle, 10000);
         QCOMPARE(child->GetDocument()->Store().Count(), PacketStore::kCapacity);
+        // Started again on the full document, it stops again at the first
+        // packet the store refuses: the commands never show a capture that
+        // stores nothing.
+        adapters.DeliverFrames(0, 3);
+        QVERIFY(child->StartCapture());
+        QTRY_COMPARE_WITH_TIMEOUT(child->GetCaptureState(), kCaptureIdle, 10000);
+        QCOMPARE(child->GetDocument()->Store().DiscardedCount(), uint64_t{10 + 3});
         QVERIFY(app.prompter->messages.empty());
+    }
+
+    void kernelDropsAreToldAfterTheStop() {
+        ScriptedAdapters adapters(1);
+        adapters.DeliverFrames(0, 3);
+        adapters.DropInKernel(0, 42);
+        TestApp app(adapters.Api());
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        CChildFrame* child = frame->OpenDevice(ScriptedAdapters::Name(0));
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStart));
+        QVERIFY(adapters.WaitUntilRead(0));
+        QTRY_COMPARE(child->GetDocument()->Store().Count(), 3);
+        QVERIFY(app.prompter->messages.empty());  // nothing while it runs
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStop));
+        QTRY_COMPARE(app.prompter->messages.size(), size_t{1});
+        QVERIFY(app.prompter->messages[0].text.contains(QStringLiteral("42 ﾊﾟｹｯﾄ")));
+        QVERIFY(app.prompter->messages[0].text.contains(Name(0)));
+        // The next capture counts afresh: without drops, no message.
+        QTRY_COMPARE(child->GetCaptureState(), kCaptureIdle);
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStart));
+        QVERIFY(frame->RouteCommand(cmd::kCaptureStop));
+        QTRY_COMPARE(child->GetCaptureState(), kCaptureIdle);
+        QTest::qWait(50);
+        QCOMPARE(app.prompter->messages.size(), size_t{1});
     }
 };
 

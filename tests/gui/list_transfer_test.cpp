@@ -1,10 +1,13 @@
 // Packets leaving a list: extraction into a new "抽出データ" window through
 // the dialog's conditions, and dragging rows from one document's list onto
 // another's, in real document windows of a main frame.
+#include <sys/resource.h>
+
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,7 @@
 #include "list/packet_transfer.h"
 #include "shell/child_frame.h"
 #include "shell/main_frame.h"
+#include "tests/own_allocator.h"
 
 using namespace kestrel;
 using kestrel::test::TestApp;
@@ -176,6 +181,34 @@ CChildFrame* Extract(TestApp& app, CChildFrame* source, const std::vector<Condit
     const QList<CChildFrame*> frames = app->MainFrame()->ChildFrames();
     return frames.size() > before ? frames.last() : nullptr;
 }
+
+// Lowers the address space the process may use to what it uses now plus
+// `headroom`, for the life of the object: larger allocations fail.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(size_t headroom) {
+        getrlimit(RLIMIT_AS, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = AddressSpaceInUse() + headroom;
+        setrlimit(RLIMIT_AS, &lowered);
+    }
+    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &m_saved); }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+private:
+    static size_t AddressSpaceInUse() {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("VmSize:"))
+                    return line.mid(7).trimmed().split(' ').first().toULongLong() * 1024;
+            }
+        }
+        return 0;
+    }
+    rlimit m_saved{};
+};
 
 struct DropOutcome {
     bool entered = false;
@@ -542,6 +575,80 @@ private slots:
         QVERIFY(b->ListPane()->IsCapacityTimerArmed());
     }
 
+    void dragCarriesPacketsOfAnySize() {
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CChildFrame* a = app->OnFileNew();
+        CChildFrame* b = app->OnFileNew();
+        // Above the largest snapshot length a capture library hands out.
+        for (const uint32_t size : {262145u, 1u << 20}) {
+            std::vector<uint8_t> bytes = Ipv4Frame({10, 0, 0, 1}, {10, 0, 0, 2}, kProtoUdp, 1, 2);
+            bytes.resize(size, 0x5a);
+            Append(a, bytes, size);
+        }
+        a->ListPane()->ShowPendingRows();
+        SelectRows(a->ListPane(), {0, 1});
+        a->ListPane()->SetDragRunner([&](QWidget*, QMimeData* data) {
+            QVERIFY(Deliver(b->ListPane(), data, Qt::NoModifier).dropped);
+            delete data;
+        });
+        a->ListPane()->BeginPacketDrag();
+        QCOMPARE(Tags(b), (std::vector<uint32_t>{262145u, 1u << 20}));
+        const PacketStore& store = b->GetDocument()->Store();
+        QCOMPARE(store.At(1)->header->caplen, 1u << 20);
+        QCOMPARE(store.At(1)->data[(1u << 20) - 1], uint8_t{0x5a});
+    }
+
+    // Memory for the packets of a drag cannot be had: no drag, no message,
+    // nothing changed, and the list takes drops again; a drop that cannot
+    // be held is refused whole.
+    void allocationFailureMeansNoDrag() {
+#if !KESTREL_OWN_ALLOCATOR
+        QSKIP("a sanitizer's allocator aborts instead of failing an allocation");
+#else
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CChildFrame* a = app->OnFileNew();
+        CChildFrame* b = app->OnFileNew();
+        constexpr uint32_t kLarge = 16u << 20;
+        for (uint32_t i = 0; i < 3; ++i) {
+            std::vector<uint8_t> bytes = Ipv4Frame({10, 0, 0, 1}, {10, 0, 0, 2}, kProtoUdp, 1, 2);
+            bytes.resize(kLarge, static_cast<uint8_t>(i));
+            Append(a, bytes, i + 1);
+        }
+        Append(b, Ipv6Frame(), 7);
+        a->ListPane()->ShowPendingRows();
+        b->ListPane()->ShowPendingRows();
+        SelectRows(a->ListPane(), {0, 1, 2});
+        const std::vector<const Packet*> packets = {a->GetDocument()->Store().At(0),
+                                                    a->GetDocument()->Store().At(1),
+                                                    a->GetDocument()->Store().At(2)};
+        std::unique_ptr<QMimeData> large(MakeTransferMimeData(packets));
+        QVERIFY(large);
+        int drags = 0;
+        a->ListPane()->SetDragRunner([&](QWidget*, QMimeData* data) {
+            ++drags;
+            delete data;
+        });
+        {
+            // Room for well under the 48 MB the payload and the copies need.
+            const AddressSpaceLimit limit(24u << 20);
+            a->ListPane()->BeginPacketDrag();
+            QVERIFY(!b->ListPane()->DropPackets(large.get()));
+        }
+        QCOMPARE(drags, 0);
+        QVERIFY(!a->ListPane()->IsDragSource());
+        QCOMPARE(Tags(b), (std::vector<uint32_t>{7}));
+        QVERIFY(app.prompter->messages.empty());
+        // With memory again, the same drag and drop work.
+        QVERIFY(a->ListPane()->AcceptsTransfer(large.get()));
+        a->ListPane()->BeginPacketDrag();
+        QCOMPARE(drags, 1);
+        QVERIFY(b->ListPane()->DropPackets(large.get()));
+        QCOMPARE(Tags(b), (std::vector<uint32_t>{7, 1, 2, 3}));
+#endif
+    }
+
     void malformedOrForeignDataIsRefused() {
         TestApp app;
         QVERIFY(app->InitInstance({}));
@@ -565,7 +672,7 @@ private slots:
         count[8] = 2;
         bad.push_back(count);
         QByteArray caplen = cut;
-        caplen[12 + 8 + 2] = 0x05;  // 0x50004 > 65536 * 4
+        caplen[12 + 8 + 2] = 0x05;  // 0x50004 bytes: beyond the payload
         bad.push_back(caplen);
         for (const QByteArray& bytes : bad) {
             QMimeData data;

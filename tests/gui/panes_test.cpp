@@ -157,25 +157,39 @@ private slots:
         window.list->ShowPendingRows();
         QVERIFY(!window.list->IsRowTimerActive());
 
-        // The 30001st packet is released and arms the stop once.
+        // The 30001st packet is released and arms the stop; packets refused
+        // while it is pending do not arm it twice.
         QVERIFY(!window.list->IsCapacityTimerArmed());
         Fill(window, 2);
         QVERIFY(window.list->IsCapacityTimerArmed());
         QCOMPARE(window.Document().Store().Count(), PacketStore::kCapacity);
         QTRY_COMPARE_WITH_TIMEOUT(window.stops, 1, 5000);
+        QVERIFY(!window.list->IsCapacityTimerArmed());
+        // A capture that meets the full store again is stopped again.
         Fill(window, 1);
-        QTest::qWait(50);
-        QVERIFY(!window.list->IsCapacityTimerActive());
+        QVERIFY(window.list->IsCapacityTimerArmed());
+        QTRY_COMPARE_WITH_TIMEOUT(window.stops, 2, 5000);
 
-        // Deleting rows afterwards brings no store entry into the list.
+        // Rows follow the store after deletions: packets appended later
+        // (drop, capture) become rows, so nothing is saved that is not shown.
         window.list->selectRow(0);
         window.list->DeleteSelectedPackets();
         QCOMPARE(window.list->RowCount(), PacketStore::kCapacity - 1);
-        Append(window, Udp(1));
+        QVERIFY(window.list->IsRowTimerActive());
+        Append(window, Udp(1), 99999);
         QCOMPARE(window.Document().Store().Count(), PacketStore::kCapacity);
-        window.list->ShowPendingRows();
-        QCOMPARE(window.list->RowCount(), PacketStore::kCapacity - 1);
-        QCOMPARE(window.list->model()->rowCount(), PacketStore::kCapacity - 1);
+        QTRY_COMPARE(window.list->RowCount(), PacketStore::kCapacity);
+        QCOMPARE(window.list->model()->rowCount(), PacketStore::kCapacity);
+        QCOMPARE(Cell(window, PacketStore::kCapacity - 1, kColumnNumber),
+                 QString::number(PacketStore::kCapacity));
+        QTRY_VERIFY(!window.list->IsRowTimerActive());
+        // A stop armed while the store was full does not stop a capture that
+        // has room again once it fires.
+        Fill(window, 1);
+        window.list->selectRow(5);
+        window.list->DeleteSelectedPackets();
+        QTest::qWait(CPacketList::kCapacityStopMs + 200);
+        QCOMPARE(window.stops, 2);
     }
 
     void rowTextsAndColours() {

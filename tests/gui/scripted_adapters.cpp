@@ -61,4 +61,12 @@ void ScriptedAdapters::FailRead(int index, const std::string& text) {
     m_impl->pcap->PushReadError(SystemName(index), text);
 }
 
+void ScriptedAdapters::DropInKernel(int index, uint64_t count) {
+    m_impl->pcap->PushKernelDrops(SystemName(index), count);
+}
+
+bool ScriptedAdapters::WaitUntilRead(int index) {
+    return m_impl->pcap->WaitUntilRead(SystemName(index));
+}
+
 }  // namespace kestrel::test

@@ -3,6 +3,7 @@
 // its display name.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,10 @@ public:
     void DeliverFrames(int index, int count);
     // Once the adapter is opened its first read fails with `text`.
     void FailRead(int index, const std::string& text);
+    // The kernel drops `count` frames once the events before are read.
+    void DropInKernel(int index, uint64_t count);
+    // Waits until the adapter's events are all read.
+    bool WaitUntilRead(int index);
 
 private:
     struct Impl;
