@@ -44,17 +44,23 @@ PacketPtr Frame(uint32_t size, uint8_t protocol) {
 
 }  // namespace
 
+const std::vector<PacketPtr>& TrafficFrames() {
+    static const std::vector<PacketPtr> frames = [] {
+        std::vector<PacketPtr> corpus = CorpusFrames();
+        if (corpus.empty()) {
+            for (uint8_t protocol : {6, 17, 1, 6, 17, 2})
+                corpus.push_back(Frame(60 + protocol * 40, protocol));
+        }
+        return corpus;
+    }();
+    return frames;
+}
+
 std::unique_ptr<PacketStore> TrafficMix(int count) {
-    static const std::vector<PacketPtr> corpus = CorpusFrames();
-    std::vector<PacketPtr> builtIn;
-    const std::vector<PacketPtr>* source = &corpus;
-    if (corpus.empty()) {
-        for (uint8_t protocol : {6, 17, 1, 6, 17, 2}) builtIn.push_back(Frame(60 + protocol * 40, protocol));
-        source = &builtIn;
-    }
+    const std::vector<PacketPtr>& source = TrafficFrames();
     auto store = std::make_unique<PacketStore>();
     for (int i = 0; i < count; ++i) {
-        store->AppendPacket(CopyPacket((*source)[static_cast<size_t>(i) % source->size()].get()));
+        store->AppendPacket(CopyPacket(source[static_cast<size_t>(i) % source.size()].get()));
     }
     return store;
 }

@@ -3,13 +3,17 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/packet_store.h"
 
 namespace kestrel::bench {
 
-// A store of `count` packets: the frames of the capture corpus (or, without
-// it, a built-in mix of TCP, UDP, ICMP and ARP frames) repeated in order.
+// The frames of the benchmark traffic: the capture corpus (or, without it, a
+// built-in mix of TCP, UDP, ICMP and ARP frames), in order.
+const std::vector<PacketPtr>& TrafficFrames();
+
+// A store of `count` packets: the traffic frames repeated in order.
 std::unique_ptr<PacketStore> TrafficMix(int count);
 
 // A store of `count` frames of `size` bytes (TCP over IPv4).

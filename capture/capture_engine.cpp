@@ -52,6 +52,7 @@ struct CCaptureEngine::Impl {
     std::vector<std::string> names;
     std::vector<std::unique_ptr<CaptureDevice>> devices;
     std::atomic<PacketSink> sink{nullptr};
+    bool enumerationFailed = false;
 
     CaptureDevice* Find(const std::string& name) const {
         for (const auto& d : devices) {
@@ -65,6 +66,7 @@ struct CCaptureEngine::Impl {
         std::string error;
         if (!api->FindAllDevices(list, error)) {
             std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
+            enumerationFailed = true;
             return;
         }
         names = NameDevices(list);
@@ -144,6 +146,8 @@ CCaptureEngine::~CCaptureEngine() {
 const std::vector<std::string>& CCaptureEngine::GetNameList() const { return m_impl->names; }
 
 int CCaptureEngine::GetDeviceCount() const { return static_cast<int>(m_impl->names.size()); }
+
+bool CCaptureEngine::EnumerationFailed() const { return m_impl->enumerationFailed; }
 
 void CCaptureEngine::SetPacketSink(PacketSink sink) {
     m_impl->sink.store(sink, std::memory_order_release);

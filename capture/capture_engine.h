@@ -50,6 +50,9 @@ public:
     // Display names of all adapters, in enumeration order; unique.
     const std::vector<std::string>& GetNameList() const;
     int GetDeviceCount() const;
+    // True when the adapters could not be enumerated (the reason went to
+    // stderr); an empty list is then no answer.
+    bool EnumerationFailed() const;
 
     // The sink that receives every packet of every adapter (read afresh by the
     // workers for every packet).

@@ -1,46 +1,47 @@
-// Opening and saving capture files of every kind Kestrel reads: ".pac",
+// Opening and saving whole capture files of every kind Kestrel reads: ".pac",
 // classic pcap (either byte order, micro- or nanosecond stamps) and pcapng.
-// The kind is told by the first bytes, not by the file name.
+// The kind is told by the first bytes, not by the file name. Both go packet
+// by packet through CaptureReader and CaptureWriter.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 
+#include "core/capture_reader.h"
+#include "core/capture_writer.h"
 #include "core/packet_store.h"
 
 namespace kestrel {
 
-enum class FileKind { Pac, Pcap, PcapNg };
-
-// Kind of a file from its first bytes: the pcap and pcapng magic numbers,
-// anything else (an empty file included) is ".pac".
-FileKind DetectFileKind(std::span<const uint8_t> head);
-
 struct LoadResult {
     bool ok = false;
     FileKind kind = FileKind::Pac;
-    std::string error;    // why the file could not be opened (ok false)
-    std::string warning;  // a pcap/pcapng read that ended early; packets before it are kept
+    std::string error;       // why the file could not be opened (ok false)
+    std::string warning;     // a read that ended early on an error; packets before it are kept
     bool truncated = false;  // the file held more packets than a store takes
 };
 
-// Fills an empty store from the file at `path`. A ".pac" file of four bytes
-// or more that holds no complete record is refused as not a packet file.
-LoadResult LoadCaptureFile(const std::string& path, PacketStore& store);
+// How long a document waits on an input that is not a regular file (a FIFO,
+// a device): the program must not hang on a FIFO that no one writes to, nor
+// read an endless stream for ever.
+inline constexpr ReadLimits kDocumentReadLimits{5000, 10000};
 
-// pcap/pcapng through libpcap's offline reader, from an open stream (which the
-// call closes). Only the Ethernet link type is accepted.
-LoadResult LoadPcapStream(std::FILE* stream, PacketStore& store);
+// Fills an empty store from the file at `path`, up to the store's capacity.
+// A ".pac" file of four bytes or more that holds no complete record is
+// refused as not a packet file; a read that fails before the first packet
+// refuses the file, one that fails later keeps the packets with a warning.
+LoadResult LoadCaptureFile(const std::string& path, PacketStore& store,
+                           const ReadLimits& limits = kDocumentReadLimits);
+// The same for a file image in memory.
+LoadResult LoadCaptureBytes(std::span<const uint8_t> bytes, PacketStore& store);
 
-// A classic pcap file: link type Ethernet, snapshot length 65536, microsecond
-// stamps. Frames longer than the snapshot length are cut to it (len kept).
-bool WritePcapFile(const PacketStore& store, const std::string& path, std::string& error);
-inline constexpr uint32_t kPcapWriteSnapLength = 65536;
-
-// Saves in the given kind (pcapng is written as classic pcap).
+// Saves the store in `kind` through a CaptureWriter: the old file is
+// replaced only once the new one is complete. Frames longer than pcap and
+// pcapng files can hold make the save fail with a message naming ".pac".
 bool SaveCaptureFile(const PacketStore& store, const std::string& path, FileKind kind,
                      std::string& error);
+// SaveCaptureFile with FileKind::Pcap.
+bool WritePcapFile(const PacketStore& store, const std::string& path, std::string& error);
 
 }  // namespace kestrel

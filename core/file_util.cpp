@@ -1,7 +1,6 @@
 #include "core/file_util.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,138 +11,158 @@
 
 namespace kestrel {
 
-std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-MappedFile::~MappedFile() {
-    if (m_map) {
-        munmap(m_map, m_mapSize);
-    }
-}
-
-bool MappedFile::Open(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = ErrnoText("ﾌｧｲﾙを開けません (" + path + ")");
-        return false;
-    }
-    struct stat st{};
-    if (fstat(fd, &st) != 0) {
-        error = ErrnoText("ﾌｧｲﾙを開けません (" + path + ")");
-        ::close(fd);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        error = "ﾌｧｲﾙを開けません (" + path + "): ﾌｫﾙﾀﾞです。";
-        ::close(fd);
-        return false;
-    }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            m_map = map;
-            m_mapSize = static_cast<size_t>(st.st_size);
-            ::close(fd);
-            return true;
-        }
-    }
-    // Not mappable: read what the file gives until its end.
-    uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = ErrnoText("ﾌｧｲﾙを読み込めません (" + path + ")");
-            ::close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        m_buffer.insert(m_buffer.end(), chunk, chunk + n);
-    }
-    ::close(fd);
-    return true;
-}
-
-std::span<const uint8_t> MappedFile::Bytes() const {
-    if (m_map) {
-        return {static_cast<const uint8_t*>(m_map), m_mapSize};
-    }
-    return {m_buffer.data(), m_buffer.size()};
-}
-
 namespace {
 
-bool WriteDirectly(const std::string& path, std::string& error,
-                   const std::function<bool(std::FILE*)>& write) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) {
-        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
-        return false;
-    }
-    const bool written = write(out);
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed) {
-        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
-        return false;
-    }
-    return true;
+constexpr size_t kWriteBuffer = 1 << 18;
+
+// The folder a file lives in, for its temporary sibling.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// A short hidden name, so even a target whose name is as long as a name may
+// be has a temporary sibling.
+std::string TemporaryName(const std::string& folder) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::random_device random;
+    uint32_t bits = random();
+    std::string name = folder + "/.kestrel-";
+    for (int i = 0; i < 8; ++i, bits >>= 4) name += kDigits[bits & 0xF];
+    return name + ".tmp";
 }
 
 }  // namespace
 
-bool WriteReplacing(const std::string& requested, std::string& error,
-                    const std::function<bool(std::FILE*)>& write) {
-    // Replace the file a link points to, not the link; anything that is not a
-    // regular file (a device, a pipe) is written in place, never renamed over.
-    std::string path = requested;
-    struct stat st{};
-    const bool exists = ::stat(requested.c_str(), &st) == 0;
-    if (exists) {
+std::string ErrnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+ReplacingFile::~ReplacingFile() {
+    Abandon();
+}
+
+std::string ReplacingFile::SaveError(const std::string& reason) const {
+    std::string text = "ﾌｧｲﾙを保存できません (" + m_shown + "): " + reason;
+    if (m_replacing)
+        text += " 元のﾌｧｲﾙはそのまま残っています。";
+    return text;
+}
+
+bool ReplacingFile::Open(const std::string& path, std::string& error) {
+    Abandon();
+    m_shown = path;
+    m_target = path;
+    struct stat st {};
+    m_replacing = ::stat(path.c_str(), &st) == 0;
+    if (m_replacing) {
         if (!S_ISREG(st.st_mode)) {
-            return WriteDirectly(requested, error, write);
+            // A FIFO would block until some program reads it, a device
+            // cannot be renamed over, and writing either in place is no save.
+            m_replacing = false;
+            error = SaveError("通常のﾌｧｲﾙではありません (ﾊﾟｲﾌﾟ、装置、ﾌｫﾙﾀﾞには保存できません)。");
+            return false;
         }
-        if (char* real = realpath(requested.c_str(), nullptr)) {
-            path = real;
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            m_target = real;
             std::free(real);
         }
     }
-    // The temporary file is created with mode 0666 so the umask applies as it
-    // does for any new file; an existing file's own mode is copied over.
-    std::string temp;
+    const std::string folder = FolderOf(m_target);
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + "-" +
-               std::to_string(std::random_device{}() & 0xFFFFFF);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
+        m_temp = TemporaryName(folder);
+        // Mode 0666 so the umask applies as for any new file; a replaced
+        // file's own mode and owner are copied below.
+        fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
     if (fd < 0) {
-        return WriteDirectly(path, error, write);
-    }
-    if (exists) {
-        fchmod(fd, st.st_mode & 07777);
-    }
-    std::FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
-        ::close(fd);
-        ::unlink(temp.c_str());
+        m_temp.clear();
+        error = SaveError(std::string("同じﾌｫﾙﾀﾞに一時ﾌｧｲﾙを作れません (") + std::strerror(errno) +
+                          ")。");
         return false;
     }
-    bool ok = write(out);
-    ok = ok && std::fflush(out) == 0 && fsync(fileno(out)) == 0;
-    int savedErrno = errno;
-    ok = (std::fclose(out) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (m_replacing) {
+        fchmod(fd, st.st_mode & 07777);
+        if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only a privileged process may give a file away; the new file
+            // then belongs to the user who saved it.
+        }
+    }
+    m_out = fdopen(fd, "wb");
+    if (!m_out) {
+        error = SaveError(std::strerror(errno));
+        ::close(fd);
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+        return false;
+    }
+    std::setvbuf(m_out, nullptr, _IOFBF, kWriteBuffer);
+    return true;
+}
+
+bool ReplacingFile::Commit(std::string& error) {
+    if (!m_out) {
+        error = SaveError(std::strerror(EBADF));
+        return false;
+    }
+    errno = 0;
+    bool ok = std::fflush(m_out) == 0 && !std::ferror(m_out) && fsync(fileno(m_out)) == 0;
+    int saved = errno;
+    if (std::fclose(m_out) != 0 && ok) {
         ok = false;
-        savedErrno = errno;
+        saved = errno;
+    }
+    m_out = nullptr;
+    if (ok && std::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        ok = false;
+        saved = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
-        errno = savedErrno ? savedErrno : EIO;
-        error = ErrnoText("ﾌｧｲﾙを保存できません (" + path + ")");
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+        error = SaveError(std::strerror(saved ? saved : EIO));
         return false;
     }
+    m_temp.clear();
+    // The rename itself reaches the disk with the folder.
+    const int folder = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        ::close(folder);
+    }
     return true;
+}
+
+void ReplacingFile::Abandon() {
+    if (m_out) {
+        std::fclose(m_out);
+        m_out = nullptr;
+    }
+    if (!m_temp.empty()) {
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+    }
+}
+
+bool WriteReplacing(const std::string& path, std::string& error,
+                    const std::function<bool(std::FILE*)>& write) {
+    ReplacingFile file;
+    if (!file.Open(path, error)) {
+        return false;
+    }
+    if (!write(file.Stream())) {
+        error = file.SaveError(std::ferror(file.Stream()) ? std::strerror(errno ? errno : EIO)
+                                                          : "書き込めませんでした。");
+        return false;
+    }
+    return file.Commit(error);
 }
 
 }  // namespace kestrel

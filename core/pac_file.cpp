@@ -1,11 +1,8 @@
 #include "core/pac_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 
-#include "core/file_util.h"
-#include "core/local_time.h"
+#include "core/capture_file.h"
 
 namespace kestrel {
 
@@ -27,80 +24,65 @@ void PutLe32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error,
-              bool* truncated) {
-    size_t pos = 0;
-    LocalTimeCache times;
-    if (truncated) *truncated = false;
-    for (;;) {
-        if (bytes.size() - pos < 4) break;
-        if (store.IsFull()) {
-            const uint32_t rest = Le32(bytes.data() + pos);
-            if (truncated) {
-                *truncated = bytes.size() - pos >= kPacRecordHeaderLength &&
-                             bytes.size() - pos - kPacRecordHeaderLength >= rest;
-            }
-            break;
-        }
-        const uint32_t n = Le32(bytes.data() + pos);
-        if (bytes.size() - pos - 4 < 16) break;
-        const uint8_t* time = bytes.data() + pos + 4;
-        // A length running past the end of the file is an incomplete tail:
-        // dropped without trying to allocate it.
-        if (bytes.size() - pos - kPacRecordHeaderLength < n) break;
-        PacketHeader header;
-        header.caplen = n;
-        header.len = n;
-        header.tv_sec = times.FromLocalCalendar(Le16(time), Le16(time + 2), Le16(time + 6),
-                                                Le16(time + 8), Le16(time + 10), Le16(time + 12));
-        header.tv_usec = static_cast<uint32_t>(Le16(time + 14)) * 1000u;
-        Packet* packet = MakePacket(header, bytes.data() + pos + kPacRecordHeaderLength);
-        if (!packet) {
-            error = "ﾒﾓﾘが不足しています。";
-            return false;
-        }
-        store.AppendPacket(packet);
-        pos += kPacRecordHeaderLength + n;
+void EncodePacRecordHeader(const PacketHeader& h, LocalTimeCache& times,
+                           uint8_t out[kPacRecordHeaderLength]) {
+    PutLe32(out, h.caplen);
+    // Whole seconds carried out of an oversized microsecond field keep the
+    // milliseconds a calendar value (0-999).
+    const uint32_t seconds = h.tv_sec + h.tv_usec / 1000000u;
+    std::tm tm{};
+    if (!times.ToLocalCalendar(seconds, tm)) {
+        tm = std::tm{};
+        tm.tm_year = 70;
+        tm.tm_mday = 1;
+        tm.tm_wday = 4;
     }
+    PutLe16(out + 4, static_cast<uint32_t>(tm.tm_year + 1900));
+    PutLe16(out + 6, static_cast<uint32_t>(tm.tm_mon + 1));
+    PutLe16(out + 8, static_cast<uint32_t>(tm.tm_wday));
+    PutLe16(out + 10, static_cast<uint32_t>(tm.tm_mday));
+    PutLe16(out + 12, static_cast<uint32_t>(tm.tm_hour));
+    PutLe16(out + 14, static_cast<uint32_t>(tm.tm_min));
+    PutLe16(out + 16, static_cast<uint32_t>(tm.tm_sec));
+    PutLe16(out + 18, h.tv_usec % 1000000u / 1000u);
+}
+
+bool DecodePacRecordHeader(const uint8_t* in, LocalTimeCache& times, PacketHeader& out) {
+    const uint32_t n = Le32(in);
+    const uint8_t* time = in + 4;
+    const int year = Le16(time);
+    const int month = Le16(time + 2);
+    const int day = Le16(time + 6);
+    const int hour = Le16(time + 8);
+    const int minute = Le16(time + 10);
+    const int second = Le16(time + 12);
+    const int ms = Le16(time + 14);
+    if (n > kMaxPacketLength || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        minute > 59 || second > 59 || ms > 999) {
+        return false;
+    }
+    out.caplen = n;
+    out.len = n;
+    out.tv_sec = times.FromLocalCalendar(year, month, day, hour, minute, second);
+    out.tv_usec = static_cast<uint32_t>(ms) * 1000u;
     return true;
 }
 
-bool ReadPacFile(const std::string& path, PacketStore& store, std::string& error) {
-    MappedFile file;
-    if (!file.Open(path, error)) {
-        return false;
-    }
-    return ParsePac(file.Bytes(), store, error);
-}
-
 bool WritePac(const PacketStore& store, std::FILE* out) {
+    CaptureWriter writer;
+    std::string error;
+    if (!writer.OpenStream(out, FileKind::Pac, kPcapMaxSnapLength, error))
+        return false;
     const int count = store.Count();
-    LocalTimeCache times;
     for (int i = 0; i < count; ++i) {
-        const Packet& packet = *store.At(i);
-        const PacketHeader& h = *packet.header;
-        uint8_t record[kPacRecordHeaderLength] = {};
-        PutLe32(record, h.caplen);
-        std::tm tm{};
-        if (times.ToLocalCalendar(h.tv_sec, tm)) {
-            PutLe16(record + 4, static_cast<uint32_t>(tm.tm_year + 1900));
-            PutLe16(record + 6, static_cast<uint32_t>(tm.tm_mon + 1));
-            PutLe16(record + 8, static_cast<uint32_t>(tm.tm_wday));
-            PutLe16(record + 10, static_cast<uint32_t>(tm.tm_mday));
-            PutLe16(record + 12, static_cast<uint32_t>(tm.tm_hour));
-            PutLe16(record + 14, static_cast<uint32_t>(tm.tm_min));
-            PutLe16(record + 16, static_cast<uint32_t>(tm.tm_sec));
-        }
-        const uint32_t ms = h.tv_usec / 1000u;
-        PutLe16(record + 18, ms > 0xFFFF ? 0xFFFF : ms);
-        if (std::fwrite(record, 1, sizeof record, out) != sizeof record) return false;
-        if (h.caplen && std::fwrite(packet.data, 1, h.caplen, out) != h.caplen) return false;
+        if (!writer.Write(*store.At(i), error))
+            return false;
     }
-    return std::fflush(out) == 0 && !std::ferror(out);
+    return writer.Finish(error);
 }
 
 bool WritePacFile(const PacketStore& store, const std::string& path, std::string& error) {
-    return WriteReplacing(path, error, [&](std::FILE* out) { return WritePac(store, out); });
+    return SaveCaptureFile(store, path, FileKind::Pac, error);
 }
 
 }  // namespace kestrel

@@ -10,39 +10,35 @@
 //   20      N     frame bytes
 //
 // The time is the local time of the machine that saved the file; the wire
-// length is not stored (a loaded packet has len = caplen).
+// length is not stored (a loaded packet has len = caplen). Reading and
+// writing whole files goes through CaptureReader and CaptureWriter.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
 
+#include "core/local_time.h"
 #include "core/packet_store.h"
 
 namespace kestrel {
 
 inline constexpr size_t kPacRecordHeaderLength = 20;
 
-// Appends the records of `bytes` to `store` until it holds kCapacity packets;
-// the rest is ignored. An incomplete last record (fewer than 4 length bytes,
-// 16 time bytes or N data bytes, a length beyond the end included) is dropped
-// silently. False only when memory for a packet cannot be had. `truncated`
-// (when given) tells whether complete records were left because the store
-// was full.
-bool ParsePac(std::span<const uint8_t> bytes, PacketStore& store, std::string& error,
-              bool* truncated = nullptr);
+// The 20 bytes that precede a packet's frame bytes in a ".pac" file.
+void EncodePacRecordHeader(const PacketHeader& header, LocalTimeCache& times,
+                           uint8_t out[kPacRecordHeaderLength]);
 
-// Reads a whole ".pac" file. False when the file cannot be read (or memory
-// runs out), with a message in `error`.
-bool ReadPacFile(const std::string& path, PacketStore& store, std::string& error);
+// Reads N and the time of a record into `out` (caplen = len = N). False when
+// the bytes are no record head: N above kMaxPacketLength, or time fields that
+// are no calendar time (month 0, minute 60, ...), as in a file of zeros or
+// random bytes. Such a record ends the file like an incomplete one.
+bool DecodePacRecordHeader(const uint8_t* in, LocalTimeCache& times, PacketHeader& out);
 
 // Writes slots 0 ... count - 1 as records to `out`. False on a write error.
 bool WritePac(const PacketStore& store, std::FILE* out);
 
-// Writes the store to `path` through a temporary file in the same folder that
-// replaces `path` only once everything was written, so a failed save leaves
-// the old file as it was.
+// Saves the store as a ".pac" file (SaveCaptureFile with FileKind::Pac).
 bool WritePacFile(const PacketStore& store, const std::string& path, std::string& error);
 
 }  // namespace kestrel

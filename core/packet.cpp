@@ -6,6 +6,9 @@
 namespace kestrel {
 
 Packet* MakePacket(const PacketHeader& header, const uint8_t* bytes) {
+    if (header.caplen > kMaxPacketLength) {
+        return nullptr;
+    }
     auto* record = new (std::nothrow) Packet;
     if (!record) {
         return nullptr;

@@ -16,6 +16,14 @@ struct PacketHeader {
 };
 static_assert(sizeof(PacketHeader) == 16);
 
+// The largest captured length a packet may have: 256 MiB. Every view must be
+// able to show a packet, and every length computed from caplen must stay in
+// range: the hex dump text (77 characters per 16 bytes at most) and its
+// character indexes, the tree's byte ranges and the root's byte count are
+// ints. Captures (snapshot length 65536) and pcap files (libpcap stops at
+// 262144) stay far below; a ".pac" record beyond it is a damaged tail.
+inline constexpr uint32_t kMaxPacketLength = 1u << 28;
+
 // A packet owns its header and exactly header->caplen bytes of frame data
 // (beginning with the Ethernet destination address). The bytes are never
 // modified once the packet is made. A caplen of 0 is valid.
@@ -25,7 +33,8 @@ struct Packet {
 };
 
 // Makes a packet from a header and caplen bytes; nullptr when memory for any
-// of the three blocks cannot be had (nothing is leaked then).
+// of the three blocks cannot be had (nothing is leaked then) or caplen is
+// above kMaxPacketLength.
 Packet* MakePacket(const PacketHeader& header, const uint8_t* bytes);
 
 // Frees the header, the data block and the record, in this order. Null is ignored.

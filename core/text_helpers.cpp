@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include <cstdio>
-
 #include "core/names.h"
 
 namespace kestrel {
@@ -137,37 +135,38 @@ std::optional<uint16_t> TransportChecksum(const ByteReader& frame, size_t ipOffs
     return FoldComplement(sum);
 }
 
-int FormatHexDump(const uint8_t* bytes, int count, char* out) {
-    if (count <= 0 || !bytes) {
-        return 0;
-    }
+namespace {
+
+// Hex digits of a line offset: at least four, as "%04X" prints.
+size_t OffsetDigits(size_t offset) {
+    size_t digits = 4;
+    while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+    return digits;
+}
+
+// The dump of `count` bytes (count > 0), in size_t throughout so no length
+// of any frame wraps.
+size_t FormatHexDumpTo(const uint8_t* bytes, size_t count, char* out) {
     char* o = out;
-    for (int i = 0; i < count; i += kHexDumpBytesPerLine) {
-        const int end = i + kHexDumpBytesPerLine < count ? i + kHexDumpBytesPerLine : count;
-        // "%04X" prints at least four digits; offsets beyond 0xFFFF take more.
-        if (i <= 0xFFFF) {
-            o[0] = kHexDigits[(i >> 12) & 0xF];
-            o[1] = kHexDigits[(i >> 8) & 0xF];
-            o[2] = kHexDigits[(i >> 4) & 0xF];
-            o[3] = kHexDigits[i & 0xF];
-            o += 4;
-        } else {
-            o += std::snprintf(o, 16, "%04X", static_cast<unsigned>(i));
+    for (size_t i = 0; i < count; i += kHexDumpBytesPerLine) {
+        const size_t end = count - i > kHexDumpBytesPerLine ? i + kHexDumpBytesPerLine : count;
+        for (size_t d = OffsetDigits(i); d-- > 0;) {
+            *o++ = kHexDigits[(i >> (4 * d)) & 0xF];
         }
         *o++ = ' ';
         *o++ = ' ';
-        for (int j = i; j < end; ++j) {
+        for (size_t j = i; j < end; ++j) {
             *o++ = kHexDigits[bytes[j] >> 4];
             *o++ = kHexDigits[bytes[j] & 0xF];
             *o++ = ' ';
         }
-        for (int j = end; j < i + kHexDumpBytesPerLine; ++j) {
+        for (size_t j = end; j < i + kHexDumpBytesPerLine; ++j) {
             *o++ = ' ';
             *o++ = ' ';
             *o++ = ' ';
         }
         *o++ = ' ';
-        for (int j = i; j < end; ++j) {
+        for (size_t j = i; j < end; ++j) {
             const uint8_t b = bytes[j];
             *o++ = (b >= 0x21 && b <= 0x7E) ? static_cast<char>(b) : '.';
         }
@@ -175,17 +174,26 @@ int FormatHexDump(const uint8_t* bytes, int count, char* out) {
         *o++ = '\n';
     }
     *o = '\0';
-    return static_cast<int>(o - out);
+    return static_cast<size_t>(o - out);
+}
+
+}  // namespace
+
+int FormatHexDump(const uint8_t* bytes, int count, char* out) {
+    if (count <= 0 || !bytes) {
+        return 0;
+    }
+    return static_cast<int>(FormatHexDumpTo(bytes, static_cast<size_t>(count), out));
 }
 
 std::string FormatHexDump(std::span<const uint8_t> bytes) {
     if (bytes.empty()) {
         return {};
     }
-    const int count = static_cast<int>(bytes.size());
-    std::string text(HexDumpBufferSize(count), '\0');
-    const int written = FormatHexDump(bytes.data(), count, text.data());
-    text.resize(static_cast<size_t>(written));
+    const size_t lines = (bytes.size() + kHexDumpBytesPerLine - 1) / kHexDumpBytesPerLine;
+    const size_t widest = OffsetDigits((lines - 1) * kHexDumpBytesPerLine);
+    std::string text(lines * (kHexDumpLineLength + widest - 4) + 1, '\0');
+    text.resize(FormatHexDumpTo(bytes.data(), bytes.size(), text.data()));
     return text;
 }
 

@@ -88,7 +88,9 @@ inline size_t HexDumpBufferSize(int count) {
     const size_t lines = (static_cast<size_t>(count) + 15) / 16;
     return lines * kHexDumpLineLength + (count > 0x10000 ? lines * 4 : 0) + 1;
 }
+// The text of a count up to kMaxPacketLength fits an int.
 int FormatHexDump(const uint8_t* bytes, int count, char* out);
+// Any number of bytes (lengths in size_t throughout).
 std::string FormatHexDump(std::span<const uint8_t> bytes);
 
 // "%d.%d.%d.%d"

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "core/capture_file.h"
 #include "core/pac_file.h"
 #include "core/row_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kestrel::PacketStore store;
-    std::string error;
-    if (!kestrel::ParsePac({data, size}, store, error)) return 0;
+    if (!kestrel::LoadCaptureBytes({data, size}, store).ok) return 0;
     for (int i = 0; i < store.Count(); ++i) (void)kestrel::BuildRowTexts(*store.At(i), i + 1);
 
     char* written = nullptr;
@@ -23,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(out);
     if (ok) {
         kestrel::PacketStore again;
-        if (!kestrel::ParsePac({reinterpret_cast<const uint8_t*>(written), length}, again, error) ||
+        // Every packet read is one record written, readable again.
+        if (!kestrel::LoadCaptureBytes({reinterpret_cast<const uint8_t*>(written), length}, again)
+                 .ok ||
             again.Count() != store.Count())
             std::abort();
         for (int i = 0; i < store.Count(); ++i) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,14 @@ void FixIpv4Checksums(std::vector<uint8_t>& f, bool transport) {
         const int n = protocol == 2 ? 8 : segment;
         put(s + 2, InternetChecksum(f.data() + s, n));
     }
+}
+
+std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> bytes) {
+    if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    return std::thread([path, bytes = std::move(bytes)] {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    });
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {

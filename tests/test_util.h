@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/packet.h"
@@ -99,6 +100,10 @@ public:
 private:
     std::optional<std::string> m_old;
 };
+
+// Makes a FIFO at `path` and a thread that writes `bytes` into it once a
+// reader has opened it; join the thread after reading.
+std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> bytes);
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

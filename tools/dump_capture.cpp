@@ -1,5 +1,7 @@
-// kestrel-dump --list-adapters and --capture: the capture engine and a
-// packet store, as a document window uses them, without a display.
+// kestrel-dump --list-adapters and --capture: the capture engine, as a
+// document window uses it, with every packet written straight to the output
+// file instead of a store: no count limit, constant memory.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -7,8 +9,7 @@
 #include <thread>
 
 #include "capture/capture_engine.h"
-#include "core/pac_file.h"
-#include "core/packet_store.h"
+#include "core/capture_writer.h"
 #include "tools/dump_modes.h"
 
 namespace kestrel::dump {
@@ -17,8 +18,30 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 void OnSignal(int) { g_interrupted = 1; }
 
-void StoreSink(void* context, Packet* packet) {
-    static_cast<PacketStore*>(context)->AppendPacket(packet);
+// The sink's context: written on the worker thread only; the main thread
+// reads the counters and, after the worker has ended, the rest.
+struct FileSink {
+    CaptureWriter writer;
+    uint64_t limit = 0;  // 0: no limit
+    std::atomic<uint64_t> written{0};
+    std::atomic<bool> failed{false};
+    std::string error;  // set before `failed`
+};
+
+void WriteToFile(void* context, Packet* packet) {
+    auto& sink = *static_cast<FileSink*>(context);
+    const PacketPtr owned(packet);
+    const uint64_t written = sink.written.load(std::memory_order_relaxed);
+    // Frames that come after the count was reached, or after a write
+    // failed, are not kept.
+    if (sink.failed.load(std::memory_order_relaxed) || (sink.limit && written >= sink.limit)) {
+        return;
+    }
+    if (!sink.writer.Write(*packet, sink.error)) {
+        sink.failed.store(true, std::memory_order_release);
+        return;
+    }
+    sink.written.store(written + 1, std::memory_order_release);
 }
 
 }  // namespace
@@ -26,13 +49,20 @@ void StoreSink(void* context, Packet* packet) {
 int ListAdapters() {
     CCaptureEngine engine;
     for (const std::string& name : engine.GetNameList()) std::printf("%s\n", name.c_str());
-    return 0;
+    return engine.EnumerationFailed() ? 1 : 0;
 }
 
-int CaptureToFile(const std::string& name, int count, const std::string& outPath) {
+int CaptureToFile(const std::string& name, uint64_t count, const std::string& outPath,
+                  FileKind kind) {
+    FileSink sink;
+    sink.limit = count;
+    std::string error;
+    if (!sink.writer.Open(outPath, kind, error)) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+        return 1;
+    }
     CCaptureEngine engine;
-    PacketStore store;
-    engine.SetPacketSink(&StoreSink);
+    engine.SetPacketSink(&WriteToFile);
 
     std::mutex errorLock;
     std::string readError;
@@ -43,22 +73,17 @@ int CaptureToFile(const std::string& name, int count, const std::string& outPath
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    std::string reason;
-    if (!engine.StartCapture(name, onError, &store, &reason)) {
-        // The engine has written the reason to stderr already.
+    if (!engine.StartCapture(name, onError, &sink)) {
+        // The engine has written the reason to stderr already; the output
+        // file was not touched.
         return 1;
     }
-    const int target = count > 0 && count < PacketStore::kCapacity ? count : PacketStore::kCapacity;
-    while (!g_interrupted && store.Count() < target &&
+    while (!g_interrupted && (count == 0 || sink.written.load(std::memory_order_acquire) < count) &&
+           !sink.failed.load(std::memory_order_acquire) &&
            engine.GetCaptureState(name) == kCaptureCapturing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     engine.WaitForCapture(name);
-
-    // Frames that arrived after the count was reached are not kept.
-    std::vector<int> extra;
-    for (int i = target; i < store.Count(); ++i) extra.push_back(i);
-    store.RemovePackets(extra);
 
     int status = 0;
     {
@@ -68,21 +93,22 @@ int CaptureToFile(const std::string& name, int count, const std::string& outPath
             status = 1;
         }
     }
-    const uint64_t lost = store.LostCount() + engine.GetLostCount(name);
-    if (lost) std::fprintf(stderr, "kestrel-dump: %llu packets lost (out of memory)\n",
-                           static_cast<unsigned long long>(lost));
+    if (const uint64_t lost = engine.GetLostCount(name)) {
+        std::fprintf(stderr, "kestrel-dump: %llu packets lost (out of memory)\n",
+                     static_cast<unsigned long long>(lost));
+    }
     std::fprintf(stderr, "kestrel-dump: %llu packets dropped by the kernel\n",
                  static_cast<unsigned long long>(engine.GetKernelDropCount(name)));
-    if (store.DiscardedCount()) {
-        std::fprintf(stderr, "kestrel-dump: %llu packets discarded (the store holds %d)\n",
-                     static_cast<unsigned long long>(store.DiscardedCount()), PacketStore::kCapacity);
+    if (sink.failed.load(std::memory_order_acquire)) {
+        std::fprintf(stderr, "kestrel-dump: %s\n", sink.error.c_str());
+        return 1;
     }
-    std::string error;
-    if (!WritePacFile(store, outPath, error)) {
+    if (!sink.writer.Finish(error)) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "kestrel-dump: %d packets written to %s\n", store.Count(), outPath.c_str());
+    std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
+                 static_cast<unsigned long long>(sink.writer.Count()), outPath.c_str());
     return status;
 }
 

@@ -1,8 +1,10 @@
 // The modes of kestrel-dump beyond rows and hex, each in its own file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "core/capture_reader.h"
 #include "core/packet.h"
 
 namespace kestrel::dump {
@@ -13,12 +15,14 @@ namespace kestrel::dump {
 void AppendTree(const Packet& packet, int number, int lineCount, std::string& out);
 
 // Prints the adapter display names, one per line, as the adapter menu offers
-// them. Returns the exit status. (dump_capture.cpp)
+// them. Returns the exit status: 1 when the adapters cannot be listed.
+// (dump_capture.cpp)
 int ListAdapters();
 
-// Captures from the adapter with display name `name` until `count` packets
-// are stored (0: until interrupted or the store is full) and saves them as a
-// ".pac" file. Returns the exit status. (dump_capture.cpp)
-int CaptureToFile(const std::string& name, int count, const std::string& outPath);
+// Captures from the adapter with display name `name` straight into a file of
+// `kind` at `outPath`, packet by packet, until `count` packets are written
+// (0: until interrupted). Returns the exit status. (dump_capture.cpp)
+int CaptureToFile(const std::string& name, uint64_t count, const std::string& outPath,
+                  FileKind kind);
 
 }  // namespace kestrel::dump

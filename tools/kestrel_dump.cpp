@@ -1,17 +1,19 @@
 // kestrel-dump: the command-line face of Kestrel. Prints, per packet of each
 // capture file, the packet list row, the decode tree or the hex dump exactly
-// as the desktop program shows them.
+// as the desktop program shows them; converts capture files; captures.
+// Files are read packet by packet, so a file of any size takes constant
+// memory.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/capture_file.h"
+#include "core/capture_reader.h"
+#include "core/capture_writer.h"
 #include "core/local_time.h"
-#include "core/packet_store.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
 #include "tools/dump_modes.h"
@@ -24,6 +26,15 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// A FIFO or device named on the command line must start giving data within
+// this time, so a FIFO that no program writes to cannot hang a script. Once
+// data flows it is followed as long as it lasts; standard input is the
+// caller's own pipe and is never timed.
+constexpr ReadLimits kNamedInputLimits{10000, -1};
+
+// Output is gathered and written in blocks of about this size.
+constexpr size_t kOutputBlock = 1 << 20;
+
 struct Options {
     bool rows = false;
     bool tree = false;
@@ -32,31 +43,73 @@ struct Options {
     bool listAdapters = false;
     std::string captureName;
     bool capture = false;
-    int captureCount = 0;
+    uint64_t count = 0;  // 0: every packet
     std::string outPath;
+    std::string format;  // pac, pcap, pcapng; empty: by the output's suffix
     std::vector<std::string> files;
 };
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "Usage: kestrel-dump [--rows] [--tree] [--hex] [--line-count N] FILE...\n"
+        "Usage: kestrel-dump [--rows] [--tree] [--hex] [--line-count N] [-c COUNT] FILE...\n"
+        "       kestrel-dump -w OUT [--format KIND] [-c COUNT] FILE...\n"
         "       kestrel-dump --list-adapters\n"
-        "       kestrel-dump --capture NAME [-c COUNT] -w OUT.pac\n"
+        "       kestrel-dump --capture NAME [-c COUNT] -w OUT [--format KIND]\n"
         "\n"
-        "Prints the packets of .pac, pcap and pcapng files (told apart by content).\n"
+        "Prints the packets of .pac, pcap and pcapng files (told apart by content;\n"
+        "FILE - is standard input). Files of any size are read packet by packet.\n"
         "  --rows          the 11 packet list cells joined by TAB, one line per packet (default)\n"
-        "  --tree          every decode tree item: indentation, text, TAB, \"FIRST LENGTH\" or \"-\"\n"
+        "  --tree          every decode tree item: indentation, text, TAB, \"FIRST LENGTH\" or "
+        "\"-\"\n"
         "  --hex           the hex dump of each packet, then a blank line\n"
         "  --line-count N  characters per data line in the tree (default 32)\n"
+        "  -c COUNT        only the first COUNT packets (of all files, or of the capture)\n"
+        "  -w OUT          write the packets read (or captured) to OUT; nothing is printed\n"
+        "                  unless --rows, --tree or --hex is given too. OUT is replaced only\n"
+        "                  once it is complete.\n"
+        "  --format KIND   the kind of OUT: pac, pcap or pcapng (default: by OUT's suffix,\n"
+        "                  .pcap and .cap pcap, .pcapng pcapng, any other .pac)\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
-        "  --capture NAME  capture from the adapter NAME into the file given by -w\n"
-        "  -c COUNT        stop after COUNT packets (default: until interrupted or 30000)\n"
-        "  -w OUT.pac      the .pac file a capture is saved to\n"
+        "  --capture NAME  capture from the adapter NAME into OUT until COUNT packets or\n"
+        "                  until interrupted\n"
         "  --help          show this help\n"
         "  --version       show the version\n"
         "\n"
-        "Exit status: 0 success, 1 a file could not be read or a capture failed, 2 bad usage.\n",
+        "A FIFO or device given as FILE must give data within 10 seconds.\n"
+        "Exit status: 0 success, 1 a file could not be read or written or a capture\n"
+        "failed, 2 bad usage.\n",
         out);
+}
+
+bool EndsWith(const std::string& text, std::string_view suffix) {
+    if (text.size() < suffix.size())
+        return false;
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        const char c = text[text.size() - suffix.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+FileKind KindOfName(const std::string& path) {
+    if (EndsWith(path, ".pcapng") || EndsWith(path, ".ntar"))
+        return FileKind::PcapNg;
+    if (EndsWith(path, ".pcap") || EndsWith(path, ".cap"))
+        return FileKind::Pcap;
+    return FileKind::Pac;
+}
+
+bool ParseKind(const std::string& name, FileKind& kind) {
+    if (name == "pac")
+        kind = FileKind::Pac;
+    else if (name == "pcap")
+        kind = FileKind::Pcap;
+    else if (name == "pcapng")
+        kind = FileKind::PcapNg;
+    else
+        return false;
+    return true;
 }
 
 void PrintRow(const Packet& packet, int number, LocalTimeCache& times, std::string& out) {
@@ -78,34 +131,119 @@ void Flush(std::string& out) {
     out.clear();
 }
 
-int DumpFile(const std::string& path, const Options& options) {
-    auto store = std::make_unique<PacketStore>();
-    const LoadResult result = LoadCaptureFile(path, *store);
-    if (!result.ok) {
-        std::fprintf(stderr, "kestrel-dump: %s\n", result.error.c_str());
-        return kExitFailure;
+// Reads the files one after the other, printing and writing every packet.
+class Dumper {
+public:
+    explicit Dumper(const Options& options) : m_options(options) {}
+
+    int Run() {
+        FileKind kind = KindOfName(m_options.outPath);
+        if (!m_options.format.empty())
+            ParseKind(m_options.format, kind);
+        if (!m_options.outPath.empty() && !m_writer.Open(m_options.outPath, kind, m_error)) {
+            std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
+            return kExitFailure;
+        }
+        m_out.reserve(kOutputBlock + (1 << 16));
+        int status = kExitOk;
+        for (const std::string& file : m_options.files) {
+            if (Done())
+                break;
+            if (!DumpFile(file)) {
+                status = kExitFailure;
+                if (m_writeFailed)
+                    break;
+            }
+        }
+        Flush(m_out);
+        std::fflush(stdout);
+        if (m_options.outPath.empty())
+            return status;
+        if (status != kExitOk) {
+            // The old file stays; the unfinished one goes with the writer.
+            if (!m_writeFailed) {
+                std::fprintf(stderr, "kestrel-dump: %s not written\n", m_options.outPath.c_str());
+            }
+            return status;
+        }
+        if (!m_writer.Finish(m_error)) {
+            std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
+            return kExitFailure;
+        }
+        std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
+                     static_cast<unsigned long long>(m_writer.Count()), m_options.outPath.c_str());
+        return kExitOk;
     }
-    if (!result.warning.empty()) {
-        std::fprintf(stderr, "kestrel-dump: %s: %s\n", path.c_str(), result.warning.c_str());
+
+private:
+    bool Done() const { return m_options.count && m_total >= m_options.count; }
+
+    // False when the file could not be read (before its first packet) or a
+    // packet could not be written.
+    bool DumpFile(const std::string& path) {
+        CaptureReader reader;
+        std::string error;
+        if (!reader.Open(path, path == "-" ? ReadLimits{} : kNamedInputLimits, error)) {
+            std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+            return false;
+        }
+        int number = 0;
+        while (!Done()) {
+            const CaptureReader::Result next = reader.Next();
+            if (next == CaptureReader::Result::End)
+                break;
+            if (next == CaptureReader::Result::Failed) {
+                // What was printed stays printed; the reason follows it.
+                Flush(m_out);
+                std::fflush(stdout);
+                std::fprintf(stderr, "kestrel-dump: %s\n", reader.Error().c_str());
+                return reader.Count() > 0;
+            }
+            ++m_total;
+            if (!OnPacket(reader.Current(), ++number))
+                return false;
+        }
+        return true;
     }
-    if (result.truncated) {
-        std::fprintf(stderr, "kestrel-dump: %s: only the first %d packets are read\n",
-                     path.c_str(), PacketStore::kCapacity);
+
+    bool OnPacket(const Packet& packet, int number) {
+        if (m_options.rows)
+            PrintRow(packet, number, m_times, m_out);
+        if (m_options.tree)
+            dump::AppendTree(packet, number, m_options.lineCount, m_out);
+        if (m_options.hex)
+            PrintHex(packet, m_out);
+        if (m_out.size() > kOutputBlock)
+            Flush(m_out);
+        if (!m_options.outPath.empty() && !m_writer.Write(packet, m_error)) {
+            Flush(m_out);
+            std::fflush(stdout);
+            std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
+            m_writeFailed = true;
+            return false;
+        }
+        return true;
     }
-    std::string out;
-    out.reserve(1 << 20);
-    const int count = store->Count();
-    LocalTimeCache times;
-    for (int i = 0; i < count; ++i) {
-        const Packet& packet = *store->At(i);
-        if (options.rows)
-            PrintRow(packet, i + 1, times, out);
-        if (options.tree) dump::AppendTree(packet, i + 1, options.lineCount, out);
-        if (options.hex) PrintHex(packet, out);
-        if (out.size() > (1 << 20) - 70000) Flush(out);
-    }
-    Flush(out);
-    return kExitOk;
+
+    const Options& m_options;
+    CaptureWriter m_writer;
+    std::string m_error;
+    bool m_writeFailed = false;
+    uint64_t m_total = 0;
+    std::string m_out;
+    LocalTimeCache m_times;
+};
+
+bool ParseNumber(const std::string& value, uint64_t minimum, uint64_t maximum, uint64_t& out) {
+    if (value.empty() || value[0] < '0' || value[0] > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+    if (*end || errno || n < minimum || n > maximum)
+        return false;
+    out = n;
+    return true;
 }
 
 }  // namespace
@@ -125,25 +263,36 @@ int main(int argc, char** argv) {
             options.hex = true;
         } else if (arg == "--tree") {
             options.tree = true;
-        } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture") {
+        } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture" ||
+                   arg == "--format") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
                 return kExitUsage;
             }
             const std::string value = argv[++i];
+            uint64_t n = 0;
+            FileKind kind;
+            bool good = true;
             if (arg == "--capture") {
                 options.capture = true;
                 options.captureName = value;
             } else if (arg == "-w") {
                 options.outPath = value;
+                good = !value.empty();
+            } else if (arg == "--format") {
+                options.format = value;
+                good = ParseKind(value, kind);
+            } else if (arg == "-c") {
+                good = ParseNumber(value, 0, UINT64_MAX, n);
+                options.count = n;
             } else {
-                char* end = nullptr;
-                const long n = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end || n < (arg == "-c" ? 0 : 1) || n > 1000000) {
-                    std::fprintf(stderr, "kestrel-dump: bad value for %s: %s\n", argv[i - 1], value.c_str());
-                    return kExitUsage;
-                }
-                (arg == "-c" ? options.captureCount : options.lineCount) = static_cast<int>(n);
+                good = ParseNumber(value, 1, 1000000, n);
+                options.lineCount = static_cast<int>(n);
+            }
+            if (!good) {
+                std::fprintf(stderr, "kestrel-dump: bad value for %s: %s\n", argv[i - 1],
+                             value.c_str());
+                return kExitUsage;
             }
         } else if (arg == "--list-adapters") {
             options.listAdapters = true;
@@ -162,28 +311,33 @@ int main(int argc, char** argv) {
     if (options.listAdapters) {
         return dump::ListAdapters();
     }
+    if (options.outPath == "-") {
+        // Not a file named "-": a stream on standard output is not written yet.
+        std::fputs("kestrel-dump: -w - (standard output) is not supported\n", stderr);
+        return kExitUsage;
+    }
+    if (!options.format.empty() && options.outPath.empty()) {
+        std::fputs("kestrel-dump: --format needs -w OUT\n", stderr);
+        return kExitUsage;
+    }
     if (options.capture) {
         if (options.outPath.empty() || !options.files.empty()) {
-            std::fputs("kestrel-dump: --capture NAME needs -w OUT.pac and no input files\n", stderr);
+            std::fputs("kestrel-dump: --capture NAME needs -w OUT and no input files\n", stderr);
             return kExitUsage;
         }
-        return dump::CaptureToFile(options.captureName, options.captureCount, options.outPath);
+        FileKind kind = KindOfName(options.outPath);
+        if (!options.format.empty())
+            ParseKind(options.format, kind);
+        return dump::CaptureToFile(options.captureName, options.count, options.outPath, kind);
     }
     if (options.files.empty()) {
         std::fputs("kestrel-dump: no file given\n", stderr);
         PrintUsage(stderr);
         return kExitUsage;
     }
-    if (!options.rows && !options.tree && !options.hex) {
+    if (!options.rows && !options.tree && !options.hex && options.outPath.empty()) {
         options.rows = true;
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-    int status = kExitOk;
-    for (const std::string& file : options.files) {
-        if (DumpFile(file == "-" ? "/dev/stdin" : file, options) != kExitOk) {
-            status = kExitFailure;
-        }
-    }
-    std::fflush(stdout);
-    return status;
+    return Dumper(options).Run();
 }

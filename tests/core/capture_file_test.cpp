@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "core/capture_file.h"
 #include "core/file_util.h"
@@ -196,6 +203,199 @@ TEST(CaptureFileTest, FailedReplacingWriteKeepsTheOldFile) {
     }));
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.pac")));
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
+}
+
+// A store of `count` frames of `size` bytes each.
+std::unique_ptr<PacketStore> Frames(int count, size_t size) {
+    auto store = std::make_unique<PacketStore>();
+    for (int i = 0; i < count; ++i) {
+        store->AppendPacket(MakeTestPacket(std::vector<uint8_t>(size, static_cast<uint8_t>(i)),
+                                           1700000000 + static_cast<uint32_t>(i)));
+    }
+    return store;
+}
+
+// Saving over `path` must fail with a message and leave its bytes as they were.
+void ExpectRefusedAndKept(const std::filesystem::path& path, const PacketStore& store) {
+    const auto before = test::ReadFileBytes(path);
+    std::string error;
+    EXPECT_FALSE(SaveCaptureFile(store, path.string(), FileKind::Pac, error));
+    EXPECT_NE(error.find("元のﾌｧｲﾙはそのまま"), std::string::npos) << error;
+    EXPECT_EQ(test::ReadFileBytes(path), before);
+}
+
+// Where no temporary file can be made beside the old file, the save is
+// refused and the old file kept; it is never written in place.
+TEST(CaptureFileTest, FailedSaveNeverCostsTheOldFile) {
+    const auto big = Frames(2000, 1000);  // 2 MB
+    const auto small = Frames(10, 100);
+    TempDir dir;
+
+    // No free inode: a 1 MB file system with room for one file only.
+    if (geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+        const auto fs = dir.File("fs");
+        std::filesystem::create_directory(fs);
+        if (mount("none", fs.c_str(), "tmpfs", 0, "size=1m,nr_inodes=2") == 0) {
+            std::string error;
+            ASSERT_TRUE(SaveCaptureFile(*small, (fs / "old.pac").string(), FileKind::Pac, error))
+                << error;
+            ExpectRefusedAndKept(fs / "old.pac", *big);
+            umount(fs.c_str());
+        }
+    }
+
+    // A folder the user may not write, holding a file the user may write.
+    const auto locked = dir.File("locked");
+    std::filesystem::create_directory(locked);
+    const auto old = locked / "old.pac";
+    std::string error;
+    ASSERT_TRUE(SaveCaptureFile(*small, old.string(), FileKind::Pac, error)) << error;
+    chmod(old.c_str(), 0666);
+    chmod(locked.c_str(), 0555);
+    if (geteuid() != 0) {
+        ExpectRefusedAndKept(old, *big);
+    } else {
+        // Root writes any folder: an unprivileged child tries the save.
+        chmod(dir.Path().c_str(), 0755);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            std::string reason;
+            _exit(SaveCaptureFile(*big, old.string(), FileKind::Pac, reason) ? 1
+                  : reason.find("一時ﾌｧｲﾙを作れません") == std::string::npos ? 2
+                                                                             : 0);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        PacketStore back;
+        EXPECT_EQ(LoadCaptureFile(old.string(), back).ok, true);
+        EXPECT_EQ(back.Count(), small->Count());
+    }
+    chmod(locked.c_str(), 0755);
+
+    // A name as long as names may be: the new file replaces the old one by
+    // rename (a new inode), not by writing it in place.
+    const auto longName = dir.File(std::string(250, 'n') + ".pac");
+    ASSERT_TRUE(SaveCaptureFile(*small, longName.string(), FileKind::Pac, error)) << error;
+    struct stat first {
+    }, second{};
+    ASSERT_EQ(stat(longName.c_str(), &first), 0);
+    ASSERT_TRUE(SaveCaptureFile(*big, longName.string(), FileKind::Pac, error)) << error;
+    ASSERT_EQ(stat(longName.c_str(), &second), 0);
+    EXPECT_NE(first.st_ino, second.st_ino);
+    EXPECT_EQ(static_cast<size_t>(second.st_size), 2000u * (20 + 1000));
+
+    // A FIFO is refused at once (no waiting for a reader) and stays a FIFO.
+    const auto fifo = dir.File("fifo.pac");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(SaveCaptureFile(*small, fifo.string(), FileKind::Pcap, error));
+    EXPECT_NE(error.find("通常のﾌｧｲﾙではありません"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // Nothing but the files themselves is left in the folders.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".kestrel-"), std::string::npos)
+            << entry.path();
+    }
+}
+
+// Saving as pcap declares the snapshot length the longest frame needs, so
+// libpcap reads every frame whole; a frame beyond what pcap readers take is
+// refused with a message naming .pac, and the old file stays.
+TEST(CaptureFileTest, PcapSaveKeepsLongFramesWholeOrRefuses) {
+    TempDir dir;
+    for (const FileKind kind : {FileKind::Pcap, FileKind::PcapNg}) {
+        auto store = Frames(3, 60);
+        store->AppendPacket(MakeTestPacket(std::vector<uint8_t>(70000, 0xA7), 1, 0));
+        store->AppendPacket(MakeTestPacket(std::vector<uint8_t>(kPcapMaxSnapLength, 0xB8), 2, 0));
+        const auto path = dir.File(kind == FileKind::Pcap ? "long.pcap" : "long.pcapng");
+        std::string error;
+        ASSERT_TRUE(SaveCaptureFile(*store, path.string(), kind, error)) << error;
+        char errbuf[PCAP_ERRBUF_SIZE];
+        pcap_t* pcap = pcap_open_offline(path.c_str(), errbuf);
+        ASSERT_NE(pcap, nullptr) << errbuf;
+        EXPECT_EQ(pcap_snapshot(pcap), static_cast<int>(kPcapMaxSnapLength));
+        pcap_pkthdr* h;
+        const u_char* bytes;
+        for (int i = 0; i < store->Count(); ++i) {
+            ASSERT_EQ(pcap_next_ex(pcap, &h, &bytes), 1);
+            const PacketHeader& want = *store->At(i)->header;
+            EXPECT_EQ(h->caplen, want.caplen);
+            EXPECT_EQ(0, std::memcmp(bytes, store->At(i)->data, want.caplen));
+        }
+        pcap_close(pcap);
+
+        const auto before = test::ReadFileBytes(path);
+        store->AppendPacket(MakeTestPacket(std::vector<uint8_t>(kPcapMaxSnapLength + 1), 3, 0));
+        EXPECT_FALSE(SaveCaptureFile(*store, path.string(), kind, error));
+        EXPECT_NE(error.find("No.6"), std::string::npos) << error;
+        EXPECT_NE(error.find(".pac"), std::string::npos) << error;
+        EXPECT_EQ(test::ReadFileBytes(path), before);
+        ASSERT_TRUE(SaveCaptureFile(*store, dir.File("long.pac").string(), FileKind::Pac, error));
+    }
+}
+
+// A file that shrinks while it is read ends like a shorter file: the packets
+// read before stay, the read stops, nothing faults.
+TEST(CaptureFileTest, ShrinkingFileIsAShortRead) {
+    TempDir dir;
+    const auto store = Frames(8, 100000);
+    for (const FileKind kind : {FileKind::Pac, FileKind::Pcap}) {
+        const auto path = dir.File(kind == FileKind::Pac ? "shrink.pac" : "shrink.pcap");
+        std::string error;
+        ASSERT_TRUE(SaveCaptureFile(*store, path.string(), kind, error)) << error;
+        CaptureReader reader;
+        ASSERT_TRUE(reader.Open(path.string(), {}, error)) << error;
+        ASSERT_EQ(reader.Next(), CaptureReader::Result::Packet);
+        // Cut in the middle of the fourth packet, then to nothing.
+        std::filesystem::resize_file(path, 24 + 3 * 100020 + 500);
+        int packets = 1;
+        CaptureReader::Result next;
+        while ((next = reader.Next()) == CaptureReader::Result::Packet) {
+            EXPECT_EQ(reader.Current().header->caplen, 100000u);
+            EXPECT_EQ(reader.Current().data[99999], packets);
+            ++packets;
+            std::filesystem::resize_file(path, 0);
+        }
+        EXPECT_GE(packets, 2);
+        EXPECT_LE(packets, 3);
+        // .pac ends silently at an incomplete record; libpcap says it was cut.
+        EXPECT_EQ(next, kind == FileKind::Pac ? CaptureReader::Result::End
+                                              : CaptureReader::Result::Failed);
+    }
+}
+
+// Inputs that are not files: a pcap stream on a FIFO is read once through
+// libpcap; a FIFO that no one writes to, and devices that give data without
+// end, are refused within seconds instead of hanging or filling memory.
+TEST(CaptureFileTest, FifosAndEndlessDevicesEndCleanly) {
+    KESTREL_CAPTURE_OR_SKIP(capture, "dhcp-rfc4388.pcap");
+    TempDir dir;
+    const auto fifo = dir.File("fifo");
+    std::thread writer = test::FeedFifo(fifo, test::ReadFileBytes(capture));
+    auto store = std::make_unique<PacketStore>();
+    LoadResult result = LoadCaptureFile(fifo.string(), *store);
+    writer.join();
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(result.warning.empty()) << result.warning;
+    EXPECT_EQ(result.kind, FileKind::Pcap);
+    EXPECT_EQ(store->Count(), 54);
+
+    const auto start = std::chrono::steady_clock::now();
+    store = std::make_unique<PacketStore>();
+    result = LoadCaptureFile(fifo.string(), *store, ReadLimits{300, 1000});
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("ﾃﾞｰﾀが届きません"), std::string::npos) << result.error;
+    for (const char* device : {"/dev/zero", "/dev/urandom"}) {
+        result = LoadCaptureFile(device, *store);
+        EXPECT_FALSE(result.ok) << device;
+        EXPECT_NE(result.error.find("ﾊﾟｹｯﾄ ﾌｧｲﾙではありません"), std::string::npos) << result.error;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(store->Count(), 0);
 }
 
 TEST(CaptureFileTest, EveryCorpusFileOpens) {

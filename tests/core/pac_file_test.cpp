@@ -21,8 +21,8 @@ using test::TempDir;
 
 std::unique_ptr<PacketStore> Parse(const std::vector<uint8_t>& bytes) {
     auto store = std::make_unique<PacketStore>();
-    std::string error;
-    EXPECT_TRUE(ParsePac(bytes, *store, error)) << error;
+    const LoadResult result = LoadCaptureBytes(bytes, *store);
+    EXPECT_TRUE(result.ok) << result.error;
     return store;
 }
 
@@ -165,6 +165,62 @@ TEST(PacFileTest, ShortFilesAndIncompleteTails) {
     EXPECT_EQ(store->At(0)->data[0], 9);
 }
 
+// A record longer than any view can show (2 GiB and more, or just beyond
+// kMaxPacketLength) is a damaged tail even when all its bytes are there
+// (sparse files); as the first record it makes the file no packet file.
+TEST(PacFileTest, RecordsBeyondTheLengthBoundAreADamagedTail) {
+    TempDir dir;
+    for (const uint32_t n : {0x80000000u, 0xFFFFFFF0u, kMaxPacketLength + 1}) {
+        auto head = Record({7, 7});
+        auto huge = Record({});
+        for (int i = 0; i < 4; ++i)
+            huge[static_cast<size_t>(i)] = static_cast<uint8_t>(n >> (8 * i));
+        const auto path = dir.File("huge.pac");
+        for (const bool first : {false, true}) {
+            auto bytes = first ? huge : head;
+            if (!first)
+                bytes.insert(bytes.end(), huge.begin(), huge.end());
+            test::WriteFileBytes(path, bytes);
+            std::filesystem::resize_file(path, bytes.size() + n);
+            auto store = std::make_unique<PacketStore>();
+            const LoadResult result = LoadCaptureFile(path.string(), *store);
+            EXPECT_EQ(result.ok, !first) << n;
+            EXPECT_EQ(store->Count(), first ? 0 : 1) << n;
+        }
+    }
+    // The largest length is a packet; one byte more is no packet at all.
+    PacketHeader header;
+    header.caplen = header.len = kMaxPacketLength + 1;
+    EXPECT_EQ(MakePacket(header, nullptr), nullptr);
+    header.caplen = 1u << 31;
+    EXPECT_EQ(MakePacket(header, nullptr), nullptr);
+}
+
+// Zeros or text are no records even where a length would fit: their time
+// fields are no calendar time. Our own writer always writes one.
+TEST(PacFileTest, RecordsWithoutACalendarTimeAreNoRecords) {
+    auto store = Parse(Record({1, 2, 3}));
+    ASSERT_EQ(store->Count(), 1);
+    auto zeros = std::vector<uint8_t>(20 * 5, 0);
+    store = std::make_unique<PacketStore>();
+    EXPECT_FALSE(LoadCaptureBytes(zeros, *store).ok);
+    // After a good record, zeros end the file like any damaged tail.
+    auto file = Record({1, 2, 3});
+    file.insert(file.end(), zeros.begin(), zeros.end());
+    EXPECT_EQ(Parse(file)->Count(), 1);
+    // An oversized microsecond field is written as whole seconds and
+    // milliseconds below 1000, so the file reads back.
+    PacketStore odd;
+    odd.AppendPacket(MakeTestPacket({1}, 1700000000, 2500000));
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WritePacFile(odd, dir.File("odd.pac").string(), error)) << error;
+    PacketStore back;
+    ASSERT_TRUE(LoadCaptureFile(dir.File("odd.pac").string(), back).ok);
+    EXPECT_EQ(back.At(0)->header->tv_sec, 1700000002u);
+    EXPECT_EQ(back.At(0)->header->tv_usec, 500000u);
+}
+
 TEST(PacFileTest, StopsAtThirtyThousandRecords) {
     std::vector<uint8_t> file;
     const auto record = Record({0xAB, 0xCD});
@@ -176,16 +232,13 @@ TEST(PacFileTest, StopsAtThirtyThousandRecords) {
     EXPECT_EQ(store->DiscardedCount(), 0u);  // the rest is ignored, not discarded
 
     // A complete record left over is reported; an incomplete tail is not.
-    bool truncated = false;
-    std::string error;
     PacketStore full;
-    ASSERT_TRUE(ParsePac(file, full, error, &truncated));
-    EXPECT_TRUE(truncated);
+    EXPECT_TRUE(LoadCaptureBytes(file, full).truncated);
     file.resize(file.size() - 1);
     PacketStore cut;
-    ASSERT_TRUE(ParsePac(file, cut, error, &truncated));
+    const LoadResult result = LoadCaptureBytes(file, cut);
     EXPECT_EQ(cut.Count(), PacketStore::kCapacity);
-    EXPECT_FALSE(truncated);
+    EXPECT_FALSE(result.truncated);
 }
 
 TEST(PacFileTest, NonCaptureFilesAreRefusedWithAMessage) {

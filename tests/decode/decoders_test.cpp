@@ -216,6 +216,31 @@ TEST(DecodeTcp, HeaderAndOptions) {
     EXPECT_TRUE(ng);
 }
 
+// An option whose length runs past the captured bytes ends the option walk
+// there, but a header captured whole still hands on its payload.
+TEST(DecodeTruncated, OptionRunningPastTheCaptureKeepsThePayload) {
+    DecodeTree tree;
+    // Header length 28: a record route of length 39 and one address.
+    const auto options = Hex("07 27 04 0a 01 01 01 00");
+    const auto tcp = Hex("c0 00 00 16 00 00 00 01 00 00 00 02 50 10 10 00 00 00 00 00");
+    std::vector<uint8_t> payload = tcp;
+    for (char c : std::string("kestrel!")) payload.push_back(static_cast<uint8_t>(c));
+    auto frame = IpFrame(kTcp, payload, options);
+    ASSERT_EQ(frame.size(), 70u);
+    auto lines = Decode(tree, frame);
+    EXPECT_TRUE(Has(lines, "      【 8番目のIPｱﾄﾞﾚｽ 】【 116.114.101.108 】\t65 4"));
+    EXPECT_EQ(CountPrefix(lines, "      【 9番目のIPｱﾄﾞﾚｽ"), 0u);
+    EXPECT_TRUE(Has(lines, "  【 TCPﾍｯﾀﾞ 】\t42 20"));
+    EXPECT_TRUE(Has(lines, "  【 ﾃﾞｰﾀ 】\t62 8"));
+    EXPECT_EQ(lines.back(), "    kestrel!\t62 8");
+
+    // The header itself cut short: nothing after the options.
+    frame.resize(40);
+    lines = Decode(tree, frame);
+    EXPECT_EQ(tree.SectionSlot(DecodeTree::kSlotTransport), DecodeTree::kNoItem);
+    EXPECT_EQ(CountPrefix(lines, "  【 Ethernetﾃﾞｰﾀ"), 0u);
+}
+
 TEST(DecodeTruncated, HeadersShowWhatWasCaptured) {
     DecodeTree tree;
     const std::vector<uint8_t> tcp =

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pcap/pcap.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,9 +16,11 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/capture_file.h"
+#include "core/capture_writer.h"
 #include "core/pac_file.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
@@ -31,13 +35,14 @@ struct DumpRun {
     std::string err;
 };
 
-// Runs kestrel-dump with `arguments` (already shell-quoted) and collects its
+// Runs kestrel-dump with `arguments` (already shell-quoted; `before` is put
+// in front of the command: variables, or a pipe into it) and collects its
 // output and exit status.
-DumpRun Dump(const std::string& arguments) {
+DumpRun Dump(const std::string& arguments, const std::string& before = "") {
     test::TempDir temp;
     const std::string errPath = temp.File("err").string();
-    const std::string command =
-        std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments + " 2>" + errPath;
+    const std::string command = before + std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " +
+                                arguments + " 2>" + errPath;
     DumpRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -134,9 +139,153 @@ TEST(KestrelDump, HexAndPacFilesAndFailures) {
     EXPECT_NE(help.out.find("Usage"), std::string::npos);
 }
 
+// Writes `count` frames of the sample (repeated) as a file of `kind`.
+void WriteRepeated(const std::string& path, FileKind kind, int count) {
+    PacketStore sample;
+    ASSERT_TRUE(LoadCaptureFile(std::string(KESTREL_BINARY_DIR) + "/sample.pac", sample).ok);
+    CaptureWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.Open(path, kind, error)) << error;
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(writer.Write(*sample.At(i % sample.Count()), error));
+    ASSERT_TRUE(writer.Finish(error)) << error;
+}
+
+size_t LineCount(const std::string& text) {
+    size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+// Files are streamed: every packet of a file of any size is printed, -c
+// takes the first N; standard input and FIFOs are read once; an input that
+// yields no packet because the reader stopped on an error fails.
+TEST(KestrelDump, StreamsEveryPacketFromFilesPipesAndFifos) {
+    test::TempDir temp;
+    const auto many = temp.File("many.pcap");
+    WriteRepeated(many.string(), FileKind::Pcap, PacketStore::kCapacity + 5);
+    DumpRun run = Dump(Quote(many.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(LineCount(run.out), static_cast<size_t>(PacketStore::kCapacity + 5));
+    EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1, 6), "30005\t");
+    const std::string all = run.out;
+
+    // -c counts over all files.
+    const std::string sample = std::string(KESTREL_BINARY_DIR) + "/sample.pac";
+    run = Dump("-c 25 " + Quote(sample) + " " + Quote(many.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LineCount(run.out), 25u);
+    EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1, 2), "5\t");
+
+    // Standard input, pcap and .pac, through a pipe.
+    run = Dump("-", "cat " + Quote(many.string()) + " | ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, all);
+    const DumpRun pac = Dump(Quote(sample));
+    run = Dump("- " + Quote(sample), "cat " + Quote(sample) + " | ");
+    EXPECT_EQ(run.out, pac.out + pac.out);
+
+    // A FIFO that a thread feeds.
+    const auto fifo = temp.File("fifo");
+    const auto bytes = test::ReadFileBytes(many);
+    std::thread writer = test::FeedFifo(fifo, bytes);
+    run = Dump(Quote(fifo.string()));
+    writer.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, all);
+
+    // A pcap header and a damaged first record: no packet, exit 1. The same
+    // damage after packets: those packets, a warning, exit 0.
+    auto damaged = std::vector<uint8_t>(bytes.begin(), bytes.begin() + 24);
+    const auto bad = test::Hex("00000000 00000000 ffffff7f ffffff7f");
+    damaged.insert(damaged.end(), bad.begin(), bad.end());
+    test::WriteFileBytes(temp.File("bad.pcap"), damaged);
+    run = Dump(Quote(temp.File("bad.pcap").string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("bad.pcap"), std::string::npos) << run.err;
+    damaged = std::vector<uint8_t>(bytes.begin(), bytes.begin() + 2000);
+    damaged.insert(damaged.end(), bad.begin(), bad.end());
+    test::WriteFileBytes(temp.File("tail.pcap"), damaged);
+    run = Dump(Quote(temp.File("tail.pcap").string()));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_GT(LineCount(run.out), 0u);
+    EXPECT_NE(run.err.find("tail.pcap"), std::string::npos) << run.err;
+}
+
+// -w converts through the document's save code: every packet, the kind from
+// --format or the output's name; a failed conversion keeps the old output.
+TEST(KestrelDump, ConvertsWithTheSaveCode) {
+    test::TempDir temp;
+    const auto many = temp.File("many.pcap");
+    WriteRepeated(many.string(), FileKind::Pcap, PacketStore::kCapacity + 5);
+    const DumpRun rows = Dump(Quote(many.string()));
+    for (const auto& [name, format, kind] :
+         {std::tuple{"out.pac", "", FileKind::Pac}, std::tuple{"out.pcapng", "", FileKind::PcapNg},
+          std::tuple{"out.cap", "", FileKind::Pcap},
+          std::tuple{"out.pcap", "pac", FileKind::Pac}}) {
+        const auto out = temp.File(name);
+        const std::string formatOption = *format ? std::string("--format ") + format + " " : "";
+        const DumpRun run =
+            Dump(formatOption + "-w " + Quote(out.string()) + " " + Quote(many.string()));
+        ASSERT_EQ(run.status, 0) << name << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("30005 packets written"), std::string::npos) << run.err;
+        const auto head = test::ReadFileBytes(out);
+        EXPECT_EQ(DetectFileKind({head.data(), head.size() < 4 ? head.size() : 4}), kind) << name;
+        EXPECT_EQ(Dump(Quote(out.string())).out, rows.out) << name;
+    }
+    // libpcap reads the pcapng written.
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* pcap = pcap_open_offline(temp.File("out.pcapng").c_str(), errbuf);
+    ASSERT_NE(pcap, nullptr) << errbuf;
+    EXPECT_EQ(pcap_datalink(pcap), DLT_EN10MB);
+    pcap_close(pcap);
+
+    // -c with -w; rows printed as well when asked for.
+    DumpRun run = Dump("--rows -c 3 -w " + Quote(temp.File("three.pac").string()) + " " +
+                       Quote(many.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LineCount(run.out), 3u);
+    EXPECT_EQ(LineCount(Dump(Quote(temp.File("three.pac").string())).out), 3u);
+
+    // A frame pcap cannot hold: refused, naming .pac; the old output stays.
+    PacketStore store;
+    store.AppendPacket(test::MakeTestPacket(std::vector<uint8_t>(kPcapMaxSnapLength + 1, 1)));
+    std::string error;
+    ASSERT_TRUE(SaveCaptureFile(store, temp.File("long.pac").string(), FileKind::Pac, error));
+    const auto before = test::ReadFileBytes(temp.File("three.pac"));
+    run = Dump("--format pcap -w " + Quote(temp.File("three.pac").string()) + " " +
+               Quote(temp.File("long.pac").string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(".pac"), std::string::npos) << run.err;
+    EXPECT_EQ(test::ReadFileBytes(temp.File("three.pac")), before);
+    // An input that cannot be read: the output is not replaced either.
+    run = Dump("-w " + Quote(temp.File("three.pac").string()) + " " + Quote(many.string()) + " " +
+               Quote(temp.File("absent.pcap").string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(test::ReadFileBytes(temp.File("three.pac")), before);
+    // Bad usage.
+    EXPECT_EQ(Dump("--format pcap " + Quote(many.string())).status, 2);
+    EXPECT_EQ(Dump("--format xml -w x " + Quote(many.string())).status, 2);
+    EXPECT_EQ(Dump("-w - " + Quote(many.string())).status, 2);
+}
+
+// Adapters that cannot be listed are a failure, not an empty list.
+TEST(KestrelDump, FailedAdapterListingExitsOne) {
+    const DumpRun run =
+        Dump("--list-adapters", std::string("LD_PRELOAD=") + KESTREL_FAILING_FINDALLDEVS +
+                                    " ASAN_OPTIONS=verify_asan_link_order=0 ");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("listing refused by the test"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
 // A capture from the terminal on loopback, when this process may capture:
-// UDP datagrams are sent until kestrel-dump has its 50 packets and saved them.
-TEST(KestrelDump, CapturesFiftyPacketsOnLoopback) {
+// UDP datagrams are sent until kestrel-dump has more packets than a store
+// holds, written straight to the file.
+TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     const DumpRun adapters = Dump("--list-adapters");
     ASSERT_EQ(adapters.status, 0) << adapters.err;
     if (adapters.out.find("127.0.0.1\n") == std::string::npos) GTEST_SKIP() << "no 127.0.0.1 adapter";
@@ -151,20 +300,23 @@ TEST(KestrelDump, CapturesFiftyPacketsOnLoopback) {
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         to.sin_port = htons(9);  // discard
-        for (int i = 0; !done && i < 20000; ++i) {
+        for (int i = 0; !done && i < 2000000; ++i) {
             const std::string text = "kestrel-dump capture " + std::to_string(i);
             sendto(s, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (i % 200 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         close(s);
     });
-    const DumpRun run = Dump("--capture 127.0.0.1 -c 50 -w " + Quote(out.string()));
+    const int count = PacketStore::kCapacity + 50;
+    const DumpRun run =
+        Dump("--capture 127.0.0.1 -c " + std::to_string(count) + " -w " + Quote(out.string()));
     done = true;
     traffic.join();
     ASSERT_EQ(run.status, 0) << run.err;
     const DumpRun rows = Dump(Quote(out.string()));
     ASSERT_EQ(rows.status, 0) << rows.err;
-    EXPECT_EQ(Split(rows.out, '\n').size(), 51u);
+    EXPECT_EQ(LineCount(rows.out), static_cast<size_t>(count));
 
     // An adapter that does not exist: exit 1 with the reason.
     const DumpRun missing = Dump("--capture 203.0.113.254 -c 1 -w " + Quote(temp.File("x.pac").string()));

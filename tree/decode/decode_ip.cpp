@@ -5,12 +5,14 @@
 // Bytes not captured: a field whose bytes were not all captured is not shown
 // and the section stops there (no payload is decoded then); the heading keeps
 // the header length it declares; a header checksum over bytes not all
-// captured shows "(未検証)"; an option walk stops where the bytes end.
+// captured shows "(未検証)"; an option walk stops where the bytes end, and
+// the payload is still decoded when the whole header was captured (an option
+// length may run past the header into bytes that were not).
 #include <cstdint>
 
+#include <optional>
 #include "core/names.h"
 #include "core/text_helpers.h"
-#include <optional>
 
 #include "tree/decode/decoders.h"
 
@@ -249,7 +251,8 @@ int DecodeIp(DecodeTree& tree, const ByteReader& frame, int p) {
     if (h <= kFixedHeaderLength) {
         tree.AddField(section, p + kFixedHeaderLength, 0, "【 IPｵﾌﾟｼｮﾝなし 】");
     } else if (!DecodeIpOptions(tree, frame, section, p + kFixedHeaderLength,
-                                h - kFixedHeaderLength)) {
+                                h - kFixedHeaderLength) &&
+               !frame.Has(at, static_cast<size_t>(h))) {
         return cut;
     }
 

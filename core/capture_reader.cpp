@@ -1,0 +1,204 @@
+#include "core/capture_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/pac_file.h"
+
+namespace kestrel {
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t ByteSwap(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
+constexpr uint32_t kPcapMagicMicro = 0xA1B2C3D4;
+constexpr uint32_t kPcapMagicNano = 0xA1B23C4D;
+constexpr uint32_t kPcapMagicModified = 0xA1B2CD34;
+constexpr uint32_t kPcapNgSectionHeader = 0x0A0D0D0A;
+
+// ".pac" read buffer: large enough that a regular file takes few reads; a
+// larger record grows it for as long as it is needed.
+constexpr size_t kPacBuffer = 1 << 18;
+
+}  // namespace
+
+FileKind DetectFileKind(std::span<const uint8_t> head) {
+    if (head.size() < 4) {
+        return FileKind::Pac;
+    }
+    const uint32_t magic = Le32(head.data());
+    if (magic == kPcapNgSectionHeader) {
+        return FileKind::PcapNg;
+    }
+    for (uint32_t m : {kPcapMagicMicro, kPcapMagicNano, kPcapMagicModified}) {
+        if (magic == m || magic == ByteSwap(m)) {
+            return FileKind::Pcap;
+        }
+    }
+    return FileKind::Pac;
+}
+
+CaptureReader::~CaptureReader() {
+    if (m_pcap) {
+        pcap_close(m_pcap);
+    }
+}
+
+bool CaptureReader::Open(const std::string& path, const ReadLimits& limits, std::string& error) {
+    if (path == "-") {
+        m_source.OpenStandardInput(limits);
+    } else if (!m_source.Open(path, limits, error)) {
+        return false;
+    }
+    return Start(error);
+}
+
+bool CaptureReader::OpenMemory(std::span<const uint8_t> bytes, std::string& error) {
+    m_source.OpenMemory(bytes);
+    return Start(error);
+}
+
+bool CaptureReader::Start(std::string& error) {
+    uint8_t head[4];
+    const size_t got = m_source.ReadFull(head, sizeof head);
+    if (m_source.Failed()) {
+        error = m_source.Error();
+        return false;
+    }
+    m_source.Unread({head, got});
+    m_kind = DetectFileKind({head, got});
+    const std::string& name = m_source.Name();
+    if (m_kind == FileKind::Pac) {
+        m_buffer.resize(kPacBuffer);
+        return true;
+    }
+    std::FILE* stream = m_source.OpenStream();
+    if (!stream) {
+        error = "ﾌｧｲﾙを読み込めません (" + name + "): " + std::strerror(errno);
+        return false;
+    }
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    m_pcap = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errbuf);
+    if (!m_pcap) {
+        std::fclose(stream);
+        error =
+            m_source.Failed() ? m_source.Error() : "ﾌｧｲﾙを読み込めません (" + name + "): " + errbuf;
+        return false;
+    }
+    const int linkType = pcap_datalink(m_pcap);
+    if (linkType != DLT_EN10MB) {
+        const char* linkName = pcap_datalink_val_to_name(linkType);
+        error = "ﾘﾝｸ種別 " + std::to_string(linkType) + " (" + (linkName ? linkName : "?") +
+                ") のﾌｧｲﾙは開けません。Ethernet のﾌｧｲﾙだけを扱います。";
+        return false;
+    }
+    return true;
+}
+
+CaptureReader::Result CaptureReader::Fail(const std::string& error) {
+    m_error = error;
+    m_done = true;
+    return Result::Failed;
+}
+
+CaptureReader::Result CaptureReader::Next() {
+    if (m_done) {
+        return m_error.empty() ? Result::End : Result::Failed;
+    }
+    const Result result = m_kind == FileKind::Pac ? NextPac() : NextPcap();
+    if (result == Result::Packet) {
+        ++m_count;
+    } else {
+        m_done = true;
+    }
+    return result;
+}
+
+bool CaptureReader::Fill(size_t size) {
+    if (m_end - m_begin >= size) {
+        return true;
+    }
+    if (m_buffer.size() - m_begin < size) {
+        // Move what is left to the front, and make room for a large record
+        // (or give back the room a large record took once it is done).
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+        const size_t want = std::max(size, kPacBuffer);
+        if (m_buffer.size() < want || (m_buffer.size() > 4 * kPacBuffer && want == kPacBuffer)) {
+            m_buffer.resize(want);
+            m_buffer.shrink_to_fit();
+        }
+    }
+    while (m_end - m_begin < size) {
+        // Read what is there (a pipe gives each packet as it comes), never
+        // waiting for more than the record needs.
+        const size_t n = m_source.Read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+        if (n == 0) {
+            return false;
+        }
+        m_end += n;
+    }
+    return true;
+}
+
+CaptureReader::Result CaptureReader::NextPac() {
+    bool damaged = false;
+    if (!Fill(4)) {
+        // Fewer than four bytes: the end (a file of 0 to 3 bytes is empty).
+    } else if (!Fill(kPacRecordHeaderLength) ||
+               !DecodePacRecordHeader(m_buffer.data() + m_begin, m_times, m_header) ||
+               !Fill(kPacRecordHeaderLength + m_header.caplen)) {
+        damaged = true;
+    } else {
+        m_packet.data = m_buffer.data() + m_begin + kPacRecordHeaderLength;
+        m_begin += kPacRecordHeaderLength + m_header.caplen;
+        return Result::Packet;
+    }
+    if (m_source.Failed()) {
+        return Fail(m_source.Error());
+    }
+    if (damaged && m_count == 0) {
+        // Four bytes or more and not one record: a text file, say, or zeros.
+        return Fail("ﾊﾟｹｯﾄ ﾌｧｲﾙではありません (" + m_source.Name() + ")");
+    }
+    return Result::End;
+}
+
+CaptureReader::Result CaptureReader::NextPcap() {
+    for (;;) {
+        pcap_pkthdr* h = nullptr;
+        const u_char* bytes = nullptr;
+        const int r = pcap_next_ex(m_pcap, &h, &bytes);
+        if (r == 0) {
+            continue;
+        }
+        if (r == PCAP_ERROR_BREAK) {
+            return Result::End;
+        }
+        if (r < 0) {
+            return Fail(m_source.Failed() ? m_source.Error()
+                                          : "ﾌｧｲﾙを読み込めません (" + m_source.Name() +
+                                                "): " + pcap_geterr(m_pcap));
+        }
+        if (h->caplen > kMaxPacketLength) {
+            return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): ﾊﾟｹｯﾄが長すぎます。");
+        }
+        m_header.tv_sec = static_cast<uint32_t>(h->ts.tv_sec);
+        m_header.tv_usec = static_cast<uint32_t>(h->ts.tv_usec);
+        m_header.caplen = h->caplen;
+        m_header.len = h->len;
+        // Packets are never modified; the pointer is const only in spirit.
+        m_packet.data = const_cast<uint8_t*>(bytes);
+        return Result::Packet;
+    }
+}
+
+}  // namespace kestrel

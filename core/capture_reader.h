@@ -1,0 +1,84 @@
+// Reading the packets of a capture one at a time, in constant memory:
+// ".pac" by our own parser, pcap and pcapng through libpcap's reader on the
+// input stream itself (so a pipe is read once, never reopened by name). The
+// kind is told by the first bytes.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/input_source.h"
+#include "core/local_time.h"
+#include "core/packet.h"
+
+namespace kestrel {
+
+enum class FileKind { Pac, Pcap, PcapNg };
+
+// Kind of a file from its first bytes: the pcap and pcapng magic numbers,
+// anything else (an empty file included) is ".pac".
+FileKind DetectFileKind(std::span<const uint8_t> head);
+
+class CaptureReader {
+public:
+    enum class Result {
+        Packet,  // Current() holds the next packet
+        End,     // the input ended (for ".pac" also at an incomplete or damaged record)
+        Failed,  // reading stopped on an error; Error() says why
+    };
+
+    CaptureReader() = default;
+    ~CaptureReader();
+    CaptureReader(const CaptureReader&) = delete;
+    CaptureReader& operator=(const CaptureReader&) = delete;
+
+    // Opens `path` ("-": standard input) and tells its kind; `limits` apply
+    // when it is not a regular file. False with a message when it cannot be
+    // read at all: missing, a folder, no data in time, a damaged pcap header,
+    // a link type other than Ethernet.
+    bool Open(const std::string& path, const ReadLimits& limits, std::string& error);
+    // The same over bytes in memory (which must outlive the reader).
+    bool OpenMemory(std::span<const uint8_t> bytes, std::string& error);
+
+    FileKind Kind() const { return m_kind; }
+
+    // The next packet. A ".pac" input of four bytes or more without one
+    // complete record fails as not a packet file; after a complete record an
+    // incomplete or damaged tail is the end, as ".pac" files have always
+    // been read. For pcap and pcapng, libpcap's complaint is the error.
+    Result Next();
+    // The packet of the last Next() that gave Packet: valid until the next
+    // call. Its caplen is at most kMaxPacketLength.
+    const Packet& Current() const { return m_packet; }
+    const std::string& Error() const { return m_error; }
+    // Packets given so far.
+    uint64_t Count() const { return m_count; }
+
+private:
+    bool Start(std::string& error);
+    Result Fail(const std::string& error);
+    Result NextPac();
+    Result NextPcap();
+    // Makes at least `size` bytes of the ".pac" input available from m_begin;
+    // false at the end of the input.
+    bool Fill(size_t size);
+
+    InputSource m_source;
+    FileKind m_kind = FileKind::Pac;
+    pcap_t* m_pcap = nullptr;
+    std::vector<uint8_t> m_buffer;  // ".pac": bytes read, m_begin ... m_end unparsed
+    size_t m_begin = 0;
+    size_t m_end = 0;
+    LocalTimeCache m_times;
+    PacketHeader m_header;
+    Packet m_packet{&m_header, nullptr};
+    uint64_t m_count = 0;
+    bool m_done = false;
+    std::string m_error;
+};
+
+}  // namespace kestrel

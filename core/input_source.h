@@ -1,0 +1,78 @@
+// The bytes of one capture input, read once from the front: a file, a pipe,
+// a FIFO, a device, standard input or a block of memory.
+//
+// Nothing is mapped into memory: a file that shrinks while it is read gives
+// a short read (the reader sees its end), never a fault. Inputs that are not
+// regular files can be given time limits, so a FIFO that no program writes
+// to, or a silent device, ends with a message instead of blocking for ever.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+
+namespace kestrel {
+
+// Time limits for inputs that are not regular files (regular files always
+// come to an end). -1: no limit.
+struct ReadLimits {
+    int firstDataMs = -1;  // until the first byte has come
+    int totalMs = -1;      // for reading the whole input
+};
+
+class InputSource {
+public:
+    InputSource() = default;
+    ~InputSource();
+    InputSource(const InputSource&) = delete;
+    InputSource& operator=(const InputSource&) = delete;
+
+    // Opens `path`; opening a FIFO does not wait for a writer. False with a
+    // message for a missing file, a folder or any other open failure.
+    bool Open(const std::string& path, const ReadLimits& limits, std::string& error);
+    // Reads this process's standard input (left open at the end).
+    void OpenStandardInput(const ReadLimits& limits);
+    // Reads `bytes`, which must outlive the source.
+    void OpenMemory(std::span<const uint8_t> bytes);
+
+    // The name used in messages (the path, or "-" for standard input).
+    const std::string& Name() const { return m_name; }
+
+    // Up to `size` bytes, at least one unless the input has ended, failed or
+    // run out of time (Failed() tells the last two apart from the end).
+    size_t Read(void* buffer, size_t size);
+    // Reads until `size` bytes have come or the input ends; the count read.
+    size_t ReadFull(void* buffer, size_t size);
+    // Puts bytes read last back in front of the rest (at most 16, once).
+    void Unread(std::span<const uint8_t> bytes);
+
+    bool Failed() const { return !m_error.empty(); }
+    // Why reading stopped early: a read error or a time limit, with the name.
+    const std::string& Error() const { return m_error; }
+
+    // A stdio stream over the rest of the input, for libpcap's stream
+    // reader. Closing the stream leaves the source open.
+    std::FILE* OpenStream();
+
+private:
+    bool WaitForData();
+    void Fail(const std::string& reason);
+
+    int m_fd = -1;
+    bool m_ownsFd = false;
+    bool m_regular = false;
+    std::span<const uint8_t> m_memory;
+    bool m_isMemory = false;
+    uint8_t m_unread[16] = {};
+    size_t m_unreadBegin = 0;
+    size_t m_unreadEnd = 0;
+    ReadLimits m_limits;
+    std::chrono::steady_clock::time_point m_start;
+    bool m_gotData = false;
+    std::string m_name;
+    std::string m_error;
+};
+
+}  // namespace kestrel
