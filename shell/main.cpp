@@ -1,11 +1,14 @@
 // kestrel: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QIcon>
+#include <cstdio>
 
 #include "framework/profile.h"
 #include "shell/desktop_integration.h"
 #include "shell/kestrel_app.h"
+#include "shell/remote_hosts.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -18,15 +21,66 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Kestrel captures Ethernet frames from network adapters and shows them as a packet\n"
-        "list, a decode tree and a hex dump. FILE may be a .pac, pcap or pcapng file."));
+        "list, a decode tree and a hex dump. FILE may be a .pac, pcap or pcapng file, or -\n"
+        "for a pcap stream on standard input that fills a capture window as it comes\n"
+        "(ssh HOST tcpdump -U -w - | kestrel -).\n"
+        "\n"
+        "Remote hosts are kept in the settings: their adapters are offered as\n"
+        "\"NAME@HOST\" at every start, listed and captured over ssh (your own keys;\n"
+        "kestrel-capture on the host, else tcpdump)."));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption remote(
+        QStringLiteral("remote"),
+        QStringLiteral("Offer the adapters of HOST ([user@]host[:port]) from now on."),
+        QStringLiteral("HOST"));
+    const QCommandLineOption remoteSudo(
+        QStringLiteral("remote-sudo"),
+        QStringLiteral("As --remote, capturing through sudo -n on HOST."), QStringLiteral("HOST"));
+    const QCommandLineOption forgetRemote(QStringLiteral("forget-remote"),
+                                          QStringLiteral("Stop offering the adapters of HOST."),
+                                          QStringLiteral("HOST"));
+    const QCommandLineOption live(
+        QStringLiteral("live"),
+        QStringLiteral("Open a capture window that fills from the pcap stream of the FIFO PATH."),
+        QStringLiteral("PATH"));
+    parser.addOptions({remote, remoteSudo, forgetRemote, live});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to open."),
                                  QStringLiteral("[FILE...]"));
     parser.process(application);
 
-    kestrel::CKestrelApp app({});
-    if (!app.InitInstance(parser.positionalArguments()))
+    QString error;
+    for (const QString& host : parser.values(forgetRemote)) {
+        if (!kestrel::ForgetRemoteHost(host))
+            std::fprintf(stderr, "kestrel: %s is not a remote host of Kestrel\n", qPrintable(host));
+    }
+    for (const QString& host : parser.values(remote)) {
+        if (!kestrel::RememberRemoteHost(host, false, error)) {
+            std::fprintf(stderr, "kestrel: %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    for (const QString& host : parser.values(remoteSudo)) {
+        if (!kestrel::RememberRemoteHost(host, true, error)) {
+            std::fprintf(stderr, "kestrel: %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+
+    kestrel::CKestrelApp::Options options;
+    options.remoteHosts = kestrel::RememberedRemoteHosts();
+    QStringList files;
+    for (const QString& file : parser.positionalArguments()) {
+        if (file == QLatin1String("-"))
+            options.liveStreams.push_back("-");
+        else
+            files.append(file);
+    }
+    for (const QString& path : parser.values(live))
+        options.liveStreams.push_back(QFile::encodeName(path).toStdString());
+
+    kestrel::CKestrelApp app(std::move(options));
+    if (!app.InitInstance(files))
         return 1;
     return application.exec();
 }

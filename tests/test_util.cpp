@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +65,58 @@ TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+}
+
+InstalledHelperCopy::InstalledHelperCopy() {
+    const std::filesystem::path source =
+        std::filesystem::path(KESTREL_BINARY_DIR_FOR_TESTS) / "tools" / "kestrel-capture";
+    if (geteuid() != 0) {
+        m_why = "making a privileged helper needs root";
+        return;
+    }
+    if (!std::filesystem::exists(source)) {
+        m_why = "kestrel-capture not built";
+        return;
+    }
+    if (std::system("command -v setcap >/dev/null && command -v setpriv >/dev/null") != 0) {
+        m_why = "setcap or setpriv missing";
+        return;
+    }
+    if (std::system("getent group kestrel >/dev/null || groupadd --system kestrel") != 0) {
+        m_why = "no group kestrel";
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::copy_file(source, Helper(), ec);
+    std::filesystem::create_directory(Outputs(), ec);
+    const std::string helper = ShellQuote(Helper().string());
+    const std::string script = "chmod 0755 " + ShellQuote(m_dir.Path().string()) +
+                               " && chmod 1777 " + ShellQuote(Outputs().string()) +
+                               " && chown root:kestrel " + helper + " && chmod 0750 " + helper +
+                               " && setcap cap_net_raw,cap_net_admin+ep " + helper;
+    if (ec || std::system(script.c_str()) != 0)
+        m_why = "cannot give the helper copy its group, mode and capabilities";
+}
+
+int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,
+                    std::string& output) {
+    const std::string line =
+        std::string("setpriv --reuid=nobody --regid=nogroup ") +
+        (inGroup ? "--groups=kestrel" : "--clear-groups") +
+        " --inh-caps=-all env KESTREL_CAPTURE_HELPER=" + ShellQuote(helper.string()) + " bash -c " +
+        ShellQuote(command) + " 2>&1";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ShellQuote(const std::string& text) {
+    return "'" + text + "'";
 }
 
 TempDir::~TempDir() {

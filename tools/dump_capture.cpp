@@ -46,14 +46,41 @@ void WriteToFile(void* context, Packet* packet) {
 
 }  // namespace
 
-int ListAdapters() {
+// Adds the adapters of the remotes to the engine; false when one of them
+// gave no listing (the reason went to stderr).
+bool AddRemotes(CCaptureEngine& engine, const std::vector<RemoteHost>& remotes) {
+    bool all = true;
+    for (const RemoteListing& listing : ListRemoteHosts(remotes)) {
+        engine.AddRemoteAdapters(listing);
+        all = all && listing.answered;
+    }
+    return all;
+}
+
+// For a name that no adapter has yet: the adapters of the host it names
+// ("NAME@host"), trying each "@" from the left, since user@host is a host
+// too, until one of them has the name.
+void FindRemoteByName(CCaptureEngine& engine, const std::string& name) {
+    for (size_t at = name.find('@'); at != std::string::npos; at = name.find('@', at + 1)) {
+        RemoteHost host;
+        std::string error;
+        if (at == 0 || !ParseRemoteHost(name.substr(at + 1), false, host, error))
+            continue;
+        AddRemotes(engine, {host});
+        if (engine.GetCaptureState(name) != kCaptureUnknown)
+            return;
+    }
+}
+
+int ListAdapters(const std::vector<RemoteHost>& remotes) {
     CCaptureEngine engine;
+    const bool remotesListed = AddRemotes(engine, remotes);
     for (const std::string& name : engine.GetNameList()) std::printf("%s\n", name.c_str());
-    return engine.EnumerationFailed() ? 1 : 0;
+    return engine.EnumerationFailed() || !remotesListed ? 1 : 0;
 }
 
 int CaptureToFile(const std::string& name, uint64_t count, const std::string& outPath,
-                  FileKind kind) {
+                  FileKind kind, const std::vector<RemoteHost>& remotes) {
     FileSink sink;
     sink.limit = count;
     std::string error;
@@ -62,6 +89,12 @@ int CaptureToFile(const std::string& name, uint64_t count, const std::string& ou
         return 1;
     }
     CCaptureEngine engine;
+    if (engine.GetCaptureState(name) == kCaptureUnknown) {
+        if (!remotes.empty())
+            AddRemotes(engine, remotes);
+        else
+            FindRemoteByName(engine, name);
+    }
     engine.SetPacketSink(&WriteToFile);
 
     std::mutex errorLock;

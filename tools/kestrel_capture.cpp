@@ -26,6 +26,7 @@
 
 #include "capture/device_names.h"
 #include "capture/pcap_api.h"
+#include "capture/real_pcap.h"
 
 namespace {
 
@@ -34,10 +35,6 @@ using namespace kestrel;
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-// The capture parameters of every Kestrel capture.
-constexpr int kSnapLength = 65536;
-constexpr int kReadTimeoutMs = 1000;
 
 std::atomic<pcap_t*> g_handle{nullptr};
 volatile std::sig_atomic_t g_stopRequested = 0;
@@ -112,44 +109,28 @@ bool DropCapabilities() {
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
 }
 
-std::string ActivateError(pcap_t* handle, int status) {
-    const char* detail = pcap_geterr(handle);
-    if (status == PCAP_ERROR || !detail || !*detail) return pcap_statustostr(status);
-    return std::string(pcap_statustostr(status)) + ": " + detail;
-}
-
+// Opens the adapter as the capture engine opens adapters (the same
+// snapshot length, promiscuous mode, timeout, immediate mode and kernel
+// buffer), with the filter.
 pcap_t* OpenAdapter(const std::string& systemName, const char* filter) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* handle = pcap_create(systemName.c_str(), errbuf);
+    LiveOptions options;
+    if (filter)
+        options.filter = filter;
+    std::string message;
+    bool permissionDenied = false;
+    pcap_t* handle = OpenLiveHandle(systemName, options, message, permissionDenied);
     if (!handle) {
-        std::fprintf(stderr, "kestrel-capture: %s\n", errbuf);
+        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(), message.c_str());
+        if (permissionDenied)
+            std::fputs(
+                "kestrel-capture: it needs the file capabilities cap_net_raw,cap_net_admin, "
+                "which its installation as root gives it (setcap cap_net_raw,cap_net_admin+ep "
+                "on the installed kestrel-capture)\n",
+                stderr);
         return nullptr;
     }
-    pcap_set_snaplen(handle, kSnapLength);
-    pcap_set_promisc(handle, 1);
-    pcap_set_timeout(handle, kReadTimeoutMs);
-    pcap_set_immediate_mode(handle, 1);
-    const int status = pcap_activate(handle);
-    if (status < 0) {
-        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(),
-                     ActivateError(handle, status).c_str());
-        pcap_close(handle);
-        return nullptr;
-    }
-    if (status > 0)
-        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(),
-                     ActivateError(handle, status).c_str());
-    if (filter) {
-        bpf_program program{};
-        if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) != 0 ||
-            pcap_setfilter(handle, &program) != 0) {
-            std::fprintf(stderr, "kestrel-capture: %s\n", pcap_geterr(handle));
-            pcap_freecode(&program);
-            pcap_close(handle);
-            return nullptr;
-        }
-        pcap_freecode(&program);
-    }
+    if (!message.empty())
+        std::fprintf(stderr, "kestrel-capture: %s: %s\n", systemName.c_str(), message.c_str());
     return handle;
 }
 
