@@ -28,9 +28,12 @@ kestrel_need_packages() {
 KESTREL_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config git ca-certificates
     qt6-base-dev libgl-dev libpcap-dev fonts-ipafont-gothic shared-mime-info tzdata)
 # What the test suite needs on top: GoogleTest, Google Benchmark, clang and its
-# sanitizer runtimes for the fuzz targets.
+# sanitizer runtimes for the fuzz targets; OpenSSH (a server on 127.0.0.1 for
+# the remote adapters), tcpdump (their far side), setcap and setpriv (captures
+# by an unprivileged user through the capture helper).
 KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang
-    libclang-rt-14-dev llvm xvfb xauth)
+    libclang-rt-14-dev llvm xvfb xauth openssh-server openssh-client tcpdump libcap2-bin
+    util-linux)
 
 # Number of parallel jobs: the machine's cores.
 kestrel_jobs() { nproc 2>/dev/null || echo 2; }

@@ -3,11 +3,17 @@
 
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -113,6 +119,121 @@ int RunUnprivileged(const std::string& command, bool inGroup, const std::filesys
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
     const int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+int FreeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (s >= 0)
+        close(s);
+    return port;
+}
+
+bool Accepts(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok =
+        s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (s >= 0)
+        close(s);
+    return ok;
+}
+
+std::string TextOf(const std::filesystem::path& path) {
+    const auto bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+SshServer::SshServer() {
+    const std::string dir = m_dir.Path().string();
+    if (!std::filesystem::exists("/usr/sbin/sshd") ||
+        std::system("command -v ssh >/dev/null && command -v ssh-keygen >/dev/null") != 0) {
+        m_why = "OpenSSH (server and client) not installed";
+        return;
+    }
+    const passwd* user = getpwuid(geteuid());
+    m_port = FreeLoopbackPort();
+    if (!user || !m_port) {
+        m_why = "no user name or no free port";
+        return;
+    }
+    const std::string keys =
+        "ssh-keygen -q -t ed25519 -N '' -f " + ShellQuote(dir + "/host_key") +
+        " && ssh-keygen -q -t ed25519 -N '' -f " + ShellQuote(dir + "/user_key") + " && cp " +
+        ShellQuote(dir + "/user_key.pub") + " " + ShellQuote(dir + "/authorized_keys");
+    if (std::system(keys.c_str()) != 0) {
+        m_why = "ssh-keygen failed";
+        return;
+    }
+    // sshd run by root wants its privilege separation folder.
+    if (geteuid() == 0)
+        std::filesystem::create_directories("/run/sshd");
+    const std::string port = std::to_string(m_port);
+    std::ofstream(m_dir.File("sshd_config"))
+        << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << dir << "/host_key\n"
+        << "PidFile " << dir << "/sshd.pid\nAuthorizedKeysFile " << dir << "/authorized_keys\n"
+        << "UsePAM no\nStrictModes no\nPasswordAuthentication no\n"
+        << "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
+        << "PermitRootLogin prohibit-password\nLogLevel ERROR\n";
+    std::ofstream(m_dir.File("known_hosts"))
+        << "[127.0.0.1]:" << port << " " << TextOf(m_dir.File("host_key.pub"));
+    std::ofstream(m_dir.File("ssh_config"))
+        << "Host 127.0.0.1\n  Port " << port << "\n  User " << user->pw_name << "\n  IdentityFile "
+        << dir << "/user_key\n  IdentitiesOnly yes\n"
+        << "  UserKnownHostsFile " << dir << "/known_hosts\n  GlobalKnownHostsFile /dev/null\n"
+        << "  StrictHostKeyChecking yes\n  LogLevel ERROR\n";
+
+    // Made before the fork: the child only calls exec.
+    const std::string config = dir + "/sshd_config";
+    const std::string log = dir + "/sshd.log";
+    m_pid = fork();
+    if (m_pid == 0) {
+        execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-f", config.c_str(), "-E", log.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_pid > 0 && !Accepts(m_port)) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid ||
+            std::chrono::steady_clock::now() > deadline) {
+            m_why = "sshd did not start: " + TextOf(m_dir.File("sshd.log"));
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string probe = SshCommand() +
+                              " -o BatchMode=yes -o ConnectTimeout=5 127.0.0.1 true 2>" +
+                              ShellQuote(dir + "/probe.err");
+    if (m_pid < 0 || std::system(probe.c_str()) != 0)
+        m_why = "ssh cannot log in through the test's sshd: " + TextOf(m_dir.File("probe.err")) +
+                TextOf(m_dir.File("sshd.log"));
+}
+
+SshServer::~SshServer() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+    }
+}
+
+std::string SshServer::SshCommand() const {
+    return "ssh -F " + m_dir.File("ssh_config").string();
 }
 
 std::string ShellQuote(const std::string& text) {

@@ -132,6 +132,32 @@ private:
 int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,
                     std::string& output);
 
+// An OpenSSH server on 127.0.0.1 for the user running the test: host and
+// user keys made in a temporary folder, a free unprivileged port, its own
+// sshd_config (no PAM, no strict modes, the authorized keys in the folder).
+// The client's settings (port, user, identity, known hosts) are in a config
+// file for `ssh -F`. Usable() is false, with Why(), where sshd cannot start
+// or ssh cannot log in through it.
+class SshServer {
+public:
+    SshServer();
+    ~SshServer();
+    SshServer(const SshServer&) = delete;
+    SshServer& operator=(const SshServer&) = delete;
+    bool Usable() const { return m_why.empty(); }
+    const std::string& Why() const { return m_why; }
+    int Port() const { return m_port; }
+    // The ssh command that reaches the server as host 127.0.0.1 (a value of
+    // KESTREL_SSH): "ssh -F <config>".
+    std::string SshCommand() const;
+
+private:
+    TempDir m_dir;
+    int m_port = 0;
+    pid_t m_pid = -1;
+    std::string m_why;
+};
+
 // "'text'" for a shell, for texts without single quotes.
 std::string ShellQuote(const std::string& text);
 

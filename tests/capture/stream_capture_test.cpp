@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "capture/remote.h"
 #include "capture/scripted_pcap.h"
 #include "core/packet_store.h"
+#include "loopback_udp.h"
 #include "test_util.h"
 
 namespace kestrel {
@@ -473,6 +475,60 @@ TEST(RemoteHosts, CapturesOverSshWithoutTheSshConnection) {
     ASSERT_EQ(reports.errors.size(), 1u);
     EXPECT_EQ(reports.errors[0], "Connection to box closed by remote host.");
     EXPECT_TRUE(NoChildLeft());
+}
+
+// The engine as the desktop program runs it, by a user without any
+// privilege: this test program again, run as nobody by the test below.
+TEST(UnprivilegedCapture, SideOfTheUnprivilegedUser) {
+    const char* side = std::getenv("KESTREL_UNPRIVILEGED_SIDE");
+    if (!side)
+        GTEST_SKIP() << "run as another user by UnprivilegedCapture.EngineUsesTheHelper";
+    ASSERT_NE(geteuid(), 0u);
+    CCaptureEngine engine;
+    const auto& names = engine.GetNameList();
+    ASSERT_NE(std::find(names.begin(), names.end(), "127.0.0.1"), names.end());
+    engine.SetPacketSink(&StoreSink);
+    PacketStore store;
+    Reports reports;
+    std::string reason;
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
+    const std::string filter = "udp dst port " + std::to_string(udp.Port());
+    const bool started = engine.StartCapture("127.0.0.1", reports.OnError(), &store, &reason,
+                                             reports.OnEnd(), filter);
+    if (std::string(side) == "outsider") {
+        EXPECT_FALSE(started);
+        EXPECT_NE(reason.find("sudo usermod -aG kestrel $USER"), std::string::npos) << reason;
+        return;
+    }
+    ASSERT_TRUE(started) << reason;
+    int sent = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        udp.Send("kestrel helper " + std::to_string(sent++));
+        return test::UdpPayloadsTo(store, udp.Port()).size() >= 5;
+    }));
+    engine.WaitForCapture("127.0.0.1");
+    // The helper applied the filter: nothing but the datagrams sent.
+    EXPECT_EQ(test::UdpPayloadsTo(store, udp.Port()).size(), static_cast<size_t>(store.Count()));
+    EXPECT_TRUE(reports.errors.empty());
+    EXPECT_EQ(reports.ends.size(), 1u);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(UnprivilegedCapture, EngineUsesTheHelperOnlyForTheGroup) {
+    const test::InstalledHelperCopy helper;
+    if (!helper.Usable())
+        GTEST_SKIP() << helper.Why();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (const char* side : {"member", "outsider"}) {
+        std::string output;
+        const int status = test::RunUnprivileged(
+            std::string("KESTREL_UNPRIVILEGED_SIDE=") + side + " exec " + test::ShellQuote(self) +
+                " --gtest_filter=UnprivilegedCapture.SideOfTheUnprivilegedUser",
+            std::string(side) == "member", helper.Helper(), output);
+        EXPECT_EQ(status, 0) << side << "\n" << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    }
 }
 
 }  // namespace
