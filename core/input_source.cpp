@@ -63,13 +63,7 @@ bool InputSource::Open(const std::string& path, const ReadLimits& limits, std::s
 }
 
 void InputSource::OpenStandardInput(const ReadLimits& limits) {
-    m_name = "-";
-    m_fd = STDIN_FILENO;
-    m_ownsFd = false;
-    struct stat st {};
-    m_regular = fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
-    m_limits = limits;
-    m_start = std::chrono::steady_clock::now();
+    OpenDescriptor(STDIN_FILENO, "-", limits);
 }
 
 void InputSource::OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits) {

@@ -317,6 +317,19 @@ std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> byt
     });
 }
 
+std::vector<uint8_t> PcapStream(int count, uint32_t linkType) {
+    std::vector<uint8_t> bytes;
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (uint32_t v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 65536u, linkType}) put32(v);
+    for (int i = 0; i < count; ++i) {
+        for (uint32_t v : {1700000000u + static_cast<uint32_t>(i), 0u, 60u, 60u}) put32(v);
+        for (int k = 0; k < 60; ++k) bytes.push_back(static_cast<uint8_t>(k == 12 ? 8 : i));
+    }
+    return bytes;
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

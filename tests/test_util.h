@@ -161,6 +161,10 @@ private:
 // "'text'" for a shell, for texts without single quotes.
 std::string ShellQuote(const std::string& text);
 
+// A pcap stream (file header and records) of `count` 60-byte frames of link
+// type `linkType`, stamped 1700000000 + their index.
+std::vector<uint8_t> PcapStream(int count, uint32_t linkType = 1);
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 

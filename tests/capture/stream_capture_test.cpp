@@ -30,28 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using test::StoreSink;
 
-// A pcap stream of `count` 60-byte frames of link type `linkType`.
-std::vector<uint8_t> PcapStream(int count, uint32_t linkType = 1) {
-    std::vector<uint8_t> bytes;
-    auto put32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    put32(0xA1B2C3D4);
-    put32(0x00040002);  // version 2.4
-    put32(0);
-    put32(0);
-    put32(65536);
-    put32(linkType);
-    for (int i = 0; i < count; ++i) {
-        put32(1700000000 + static_cast<uint32_t>(i));
-        put32(0);
-        put32(60);
-        put32(60);
-        for (int k = 0; k < 60; ++k) bytes.push_back(static_cast<uint8_t>(k == 12 ? 8 : i));
-    }
-    return bytes;
-}
-
 // The stand-in of kestrel-capture (and of the far side's tools): records
 // its arguments, then acts as $STANDIN_MODE says.
 constexpr const char* kStandIn = R"(#!/bin/sh
@@ -106,7 +84,7 @@ public:
         setenv("KESTREL_CAPTURE_HELPER", Helper().c_str(), 1);
         setenv("KESTREL_SSH", m_dir.File("ssh").c_str(), 1);
         Mode("");
-        Stream(PcapStream(3));
+        Stream(test::PcapStream(3));
     }
     ~StandIns() {
         for (const char* name :
@@ -218,7 +196,7 @@ TEST(HelperCapture, FailuresEndsAndLostStreams) {
 
     // A stream of another link type is refused like such an adapter.
     standIns.Mode("");
-    standIns.Stream(PcapStream(1, 101));
+    standIns.Stream(test::PcapStream(1, 101));
     EXPECT_FALSE(engine.StartCapture("10.0.0.1", nullptr, &store, &reason));
     EXPECT_NE(reason.find("Ethernet"), std::string::npos) << reason;
 
@@ -230,7 +208,7 @@ TEST(HelperCapture, FailuresEndsAndLostStreams) {
     EXPECT_EQ(engine.GetCaptureState("10.0.0.1"), kCaptureIdle);
 
     // The stream's end ends the capture, without an error.
-    standIns.Stream(PcapStream(2));
+    standIns.Stream(test::PcapStream(2));
     standIns.Mode("end");
     Reports ended;
     ASSERT_TRUE(engine.StartCapture("10.0.0.1", ended.OnError(), &store, &reason, ended.OnEnd()));
@@ -269,7 +247,7 @@ TEST(StreamAdapter, FillsFromAFifoAndStopsWhileWaitingForAWriter) {
     EXPECT_FALSE(engine.AddStreamAdapter("live", "-"));
     EXPECT_EQ(engine.GetNameList(), std::vector<std::string>{"live"});
     PacketStore store;
-    std::thread writer = test::FeedFifo(fifo, PcapStream(4));
+    std::thread writer = test::FeedFifo(fifo, test::PcapStream(4));
     ASSERT_TRUE(engine.StartCapture("live", nullptr, &store));
     writer.join();
     // The writer's end is the stream's end.
@@ -286,7 +264,7 @@ TEST(StreamAdapter, FillsFromAFifoAndStopsWhileWaitingForAWriter) {
 
     // Another link type is a read error that says so.
     std::filesystem::remove(fifo);
-    writer = test::FeedFifo(fifo, PcapStream(1, 101));
+    writer = test::FeedFifo(fifo, test::PcapStream(1, 101));
     Reports reports;
     ASSERT_TRUE(engine.StartCapture("live", reports.OnError(), &store));
     writer.join();

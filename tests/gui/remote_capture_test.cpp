@@ -24,20 +24,6 @@ namespace kestrel {
 
 namespace {
 
-// A pcap stream of `count` Ethernet frames.
-std::vector<uint8_t> PcapStream(int count) {
-    std::vector<uint8_t> bytes;
-    auto put32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    for (uint32_t v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 65536u, 1u}) put32(v);
-    for (int i = 0; i < count; ++i) {
-        for (uint32_t v : {1700000000u, 0u, 60u, 60u}) put32(v);
-        for (int k = 0; k < 60; ++k) bytes.push_back(static_cast<uint8_t>(k == 12 ? 8 : i));
-    }
-    return bytes;
-}
-
 QStringList MenuTexts(QMenu* popup) {
     QStringList texts;
     for (const QAction* action : popup->actions()) texts.append(action->text());
@@ -81,7 +67,7 @@ private slots:
         QVERIFY(app->InitInstance({}));
         test::TempDir dir;
         const auto fifo = dir.File("live");
-        std::thread writer = test::FeedFifo(fifo, PcapStream(3));
+        std::thread writer = test::FeedFifo(fifo, test::PcapStream(3));
         CChildFrame* frame = app->MainFrame()->OpenLiveStream(fifo.string());
         QVERIFY(frame);
         QVERIFY(frame->IsCaptureDocument());
