@@ -134,6 +134,13 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
     return true;
 }
 
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
 // No child of this process is left unreaped.
 bool NoChildLeft() {
     int status = 0;
@@ -149,6 +156,7 @@ std::shared_ptr<ScriptedPcap> DeniedAdapter() {
 
 TEST(HelperCapture, ReadsTheHelpersStreamWhenTheAdapterIsDenied) {
     StandIns standIns;
+    const size_t descriptors = OpenDescriptors();
     CCaptureEngine engine(DeniedAdapter());
     engine.SetPacketSink(&StoreSink);
     PacketStore store;
@@ -172,6 +180,7 @@ TEST(HelperCapture, ReadsTheHelpersStreamWhenTheAdapterIsDenied) {
     EXPECT_TRUE(reports.errors.empty());
     EXPECT_EQ(reports.ends, std::vector<uint64_t>{7});
     EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(OpenDescriptors(), descriptors);
 
     // It can be started again.
     ASSERT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &store));
