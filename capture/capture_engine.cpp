@@ -9,15 +9,17 @@
 
 #include "capture/device_names.h"
 #include "capture/pcap_api.h"
+#include "capture/remote.h"
+#include "capture/stream_session.h"
 
 namespace kestrel {
 
 namespace {
 
-// Snapshot length 65536, promiscuous mode, 1000 ms read timeout, immediate mode.
-constexpr LiveOptions kLiveOptions{};
-static_assert(kLiveOptions.snapLength == 0x10000 && kLiveOptions.promiscuous &&
-              kLiveOptions.timeoutMs == 1000 && kLiveOptions.immediate);
+// Snapshot length 65536, promiscuous mode, 1000 ms read timeout, immediate
+// mode: the defaults of LiveOptions, which kestrel-capture opens with too.
+static_assert(LiveOptions{}.snapLength == 0x10000 && LiveOptions{}.promiscuous &&
+              LiveOptions{}.timeoutMs == 1000 && LiveOptions{}.immediate);
 // How often a running capture asks the library for its drop count.
 constexpr auto kDropPollInterval = std::chrono::seconds(1);
 
@@ -35,6 +37,12 @@ void Report(const std::string& reason, std::string* out) {
 // also covers BreakLoop from the UI thread.
 struct CaptureDevice {
     std::string displayName;
+    // Where the frames come from: an adapter of this machine, one of another
+    // machine (over ssh), or a stream that some program writes.
+    enum class Source { Local, Remote, Stream } source = Source::Local;
+    RemoteHost host;         // Remote
+    RemoteAdapter remote;    // Remote
+    std::string streamPath;  // Stream: a FIFO, or "-" for standard input
     std::thread worker;
     std::atomic<bool> workerAlive{false};
     std::atomic<int> running{0};
@@ -122,6 +130,41 @@ struct CCaptureEngine::Impl {
         device.workerAlive.store(false, std::memory_order_release);
     }
 
+    // Hands the open session to the device's new worker.
+    bool Launch(CaptureDevice& device, std::unique_ptr<PcapSession> session,
+                CaptureErrorHandler onError, CaptureEndHandler onEnd, void* sinkContext,
+                std::string* reason) {
+        const std::string& name = device.displayName;
+        const int linkType = session->DataLink();
+        if (linkType != kLinkTypeEthernet) {
+            Report("Ethernet 以外のﾃﾞﾊﾞｲｽはｷｬﾌﾟﾁｬｰできません (" + name + "): ﾘﾝｸ ﾀｲﾌﾟ " +
+                       std::to_string(linkType),
+                   reason);
+            return false;
+        }
+        device.onError = std::move(onError);
+        device.onEnd = std::move(onEnd);
+        device.sinkContext = sinkContext;
+        device.kernelDrops.store(0, std::memory_order_relaxed);
+        {
+            std::lock_guard<std::mutex> hold(device.sessionLock);
+            device.session = std::move(session);
+        }
+        device.running.store(1, std::memory_order_release);
+        device.workerAlive.store(true, std::memory_order_release);
+        try {
+            device.worker = std::thread([this, &device] { CaptureThreadProc(device); });
+        } catch (const std::system_error& e) {
+            device.running.store(0);
+            device.workerAlive.store(false);
+            std::lock_guard<std::mutex> hold(device.sessionLock);
+            device.session.reset();
+            Report(std::string("ｽﾚｯﾄﾞを作成できません: ") + e.what(), reason);
+            return false;
+        }
+        return true;
+    }
+
     static void RequestStop(CaptureDevice& device) {
         device.running.store(0, std::memory_order_release);
         std::lock_guard<std::mutex> hold(device.sessionLock);
@@ -154,7 +197,31 @@ void CCaptureEngine::SetPacketSink(PacketSink sink) {
 }
 
 bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler onError,
-                                  void* sinkContext, std::string* reason, CaptureEndHandler onEnd) {
+                                  void* sinkContext, std::string* reason, CaptureEndHandler onEnd,
+                                  const std::string& filter) {
+    if (CaptureDevice* device = m_impl->Find(name);
+        device && device->source != CaptureDevice::Source::Local) {
+        if (device->workerAlive.load(std::memory_order_acquire)) {
+            if (reason)
+                *reason = "ｷｬﾌﾟﾁｬｰを終了していません (" + name + ")";
+            return false;
+        }
+        Impl::Join(*device);
+        std::unique_ptr<PcapSession> session;
+        if (device->source == CaptureDevice::Source::Remote) {
+            std::string error;
+            session = OpenRemoteCapture(device->host, device->remote, filter, error);
+            if (!session) {
+                Report("ﾃﾞﾊﾞｲｽを開けません (" + name + "): " + error, reason);
+                return false;
+            }
+        } else {
+            session = OpenPathStream(device->streamPath);
+        }
+        return m_impl->Launch(*device, std::move(session), std::move(onError), std::move(onEnd),
+                              sinkContext, reason);
+    }
+
     // Look the adapter up again in a fresh list: it may have gone since the
     // names were made.
     std::vector<PcapDevice> list;
@@ -183,41 +250,58 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
     }
     Impl::Join(*device);  // a worker that has ended: release its thread
 
+    LiveOptions options;
+    options.filter = filter;
+    bool permissionDenied = false;
     std::unique_ptr<PcapSession> session =
-        m_impl->api->OpenLive(list[index].name, kLiveOptions, error);
+        m_impl->api->OpenLive(list[index].name, options, error, permissionDenied);
+    if (!session && permissionDenied) {
+        // The capture helper holds the privilege this process lacks.
+        std::string helperError;
+        session = OpenCaptureHelper(list[index].name, filter, helperError);
+        if (!session) {
+            Report("ﾃﾞﾊﾞｲｽを開けません (" + name + "): " + error + "\n" + helperError, reason);
+            return false;
+        }
+        error.clear();
+    }
     if (!session) {
         Report("ﾃﾞﾊﾞｲｽを開けません (" + name + "): " + error, reason);
         return false;
     }
     if (!error.empty())
         std::fprintf(stderr, "ﾃﾞﾊﾞｲｽの警告 (%s): %s\n", name.c_str(), error.c_str());
-    const int linkType = session->DataLink();
-    if (linkType != kLinkTypeEthernet) {
-        Report("Ethernet 以外のﾃﾞﾊﾞｲｽはｷｬﾌﾟﾁｬｰできません (" + name + "): ﾘﾝｸ ﾀｲﾌﾟ " +
-                   std::to_string(linkType),
-               reason);
+    return m_impl->Launch(*device, std::move(session), std::move(onError), std::move(onEnd),
+                          sinkContext, reason);
+}
+
+std::vector<std::string> CCaptureEngine::AddRemoteAdapters(const RemoteListing& listing) {
+    std::vector<std::string> added;
+    for (const RemoteAdapter& adapter : listing.adapters) {
+        const std::string name = RemoteAdapterName(adapter, listing.host);
+        if (m_impl->Find(name))
+            continue;
+        auto device = std::make_unique<CaptureDevice>();
+        device->displayName = name;
+        device->source = CaptureDevice::Source::Remote;
+        device->host = listing.host;
+        device->remote = adapter;
+        m_impl->devices.push_back(std::move(device));
+        m_impl->names.push_back(name);
+        added.push_back(name);
+    }
+    return added;
+}
+
+bool CCaptureEngine::AddStreamAdapter(const std::string& name, const std::string& path) {
+    if (name.empty() || m_impl->Find(name))
         return false;
-    }
-    device->onError = std::move(onError);
-    device->onEnd = std::move(onEnd);
-    device->sinkContext = sinkContext;
-    device->kernelDrops.store(0, std::memory_order_relaxed);
-    {
-        std::lock_guard<std::mutex> hold(device->sessionLock);
-        device->session = std::move(session);
-    }
-    device->running.store(1, std::memory_order_release);
-    device->workerAlive.store(true, std::memory_order_release);
-    try {
-        device->worker = std::thread([this, device] { m_impl->CaptureThreadProc(*device); });
-    } catch (const std::system_error& e) {
-        device->running.store(0);
-        device->workerAlive.store(false);
-        std::lock_guard<std::mutex> hold(device->sessionLock);
-        device->session.reset();
-        Report(std::string("ｽﾚｯﾄﾞを作成できません: ") + e.what(), reason);
-        return false;
-    }
+    auto device = std::make_unique<CaptureDevice>();
+    device->displayName = name;
+    device->source = CaptureDevice::Source::Stream;
+    device->streamPath = path;
+    m_impl->devices.push_back(std::move(device));
+    m_impl->names.push_back(name);
     return true;
 }
 

@@ -13,6 +13,7 @@
 namespace kestrel {
 
 class PcapApi;  // the capture library behind a thin interface (pcap_api.h)
+struct RemoteListing;  // the adapters of another machine (remote.h)
 
 // Receives every captured packet, on the worker thread, and takes ownership.
 using PacketSink = void (*)(void* context, Packet* packet);
@@ -54,6 +55,17 @@ public:
     // stderr); an empty list is then no answer.
     bool EnumerationFailed() const;
 
+    // Adds the adapters of another machine after the others, each named
+    // "<display name>@<host>"; an adapter whose name is taken already is
+    // left out. Returns the names added.
+    std::vector<std::string> AddRemoteAdapters(const RemoteListing& listing);
+    // Adds an adapter that reads the pcap stream of `path` (a FIFO, or "-"
+    // for standard input), named `name`; false when the name is taken. Each
+    // start opens the path again and reads until the stream ends or the
+    // capture is stopped; waiting for a writer holds up nobody but the
+    // worker.
+    bool AddStreamAdapter(const std::string& name, const std::string& path);
+
     // The sink that receives every packet of every adapter (read afresh by the
     // workers for every packet).
     void SetPacketSink(PacketSink sink);
@@ -63,8 +75,18 @@ public:
     // still has a worker, cannot be opened, is not Ethernet, or no thread can
     // be made; `reason` (when given) then says why, and the reason is written
     // to stderr too. A warning of the library on opening goes to stderr.
+    //
+    // `filter` (tcpdump syntax; empty: every frame) is applied by the
+    // library on the adapter, or by the program that captures for us.
+    //
+    // When this process may not open a local adapter itself, the capture
+    // helper kestrel-capture opens it and the worker reads its stream. The
+    // adapters of other machines (AddRemoteAdapters) are read over ssh, and
+    // stream adapters (AddStreamAdapter) from their FIFO or standard input;
+    // the worker, the sink and the stop are the same for all of them.
     bool StartCapture(const std::string& name, CaptureErrorHandler onError, void* sinkContext,
-                      std::string* reason = nullptr, CaptureEndHandler onEnd = nullptr);
+                      std::string* reason = nullptr, CaptureEndHandler onEnd = nullptr,
+                      const std::string& filter = std::string());
     // Asks the worker to stop; returns 1 when an adapter has that name, else 0.
     // Does not wait.
     int StopCapture(const std::string& name);

@@ -61,6 +61,9 @@ struct LiveOptions {
     // pass 64 KiB frames, loopback among them): the library's 2 MiB would
     // hold 16 frames, and a short burst is dropped.
     int bufferBytes = 32 << 20;
+    // A libpcap filter (tcpdump syntax) applied once the adapter is open;
+    // empty: every frame.
+    std::string filter;
 };
 
 class PcapApi {
@@ -69,11 +72,12 @@ public:
     // The adapter list; false with the library's text when it cannot be had.
     virtual bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) = 0;
     // Opens and activates an adapter for capture. Null on failure, with the
-    // library's text in `message`; on success `message` holds the warning the
-    // library gave on activation (empty when none).
+    // library's text in `message` and `permissionDenied` set when this
+    // process lacks the privilege to capture; on success `message` holds the
+    // warning the library gave on activation (empty when none).
     virtual std::unique_ptr<PcapSession> OpenLive(const std::string& name,
-                                                  const LiveOptions& options,
-                                                  std::string& message) = 0;
+                                                  const LiveOptions& options, std::string& message,
+                                                  bool& permissionDenied) = 0;
 };
 
 // libpcap itself.

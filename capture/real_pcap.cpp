@@ -5,10 +5,11 @@
 #include <netinet/in.h>
 #include <netpacket/packet.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "capture/pcap_api.h"
+#include "capture/real_pcap.h"
 
 namespace kestrel {
 namespace {
@@ -65,6 +66,15 @@ std::string ActivationText(pcap_t* handle, int status) {
     return text;
 }
 
+// Activation failures that a process with the capture capabilities would
+// not meet.
+bool IsPermissionFailure(int status, const std::string& text) {
+    if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED)
+        return true;
+    return status == PCAP_ERROR && (text.find(std::strerror(EPERM)) != std::string::npos ||
+                                    text.find(std::strerror(EACCES)) != std::string::npos);
+}
+
 PcapAddressEntry::Family FamilyOf(const sockaddr* address) {
     if (!address) return PcapAddressEntry::Family::None;
     switch (address->sa_family) {
@@ -106,35 +116,64 @@ public:
     }
 
     std::unique_ptr<PcapSession> OpenLive(const std::string& name, const LiveOptions& options,
-                                          std::string& message) override {
-        char errbuf[PCAP_ERRBUF_SIZE] = {};
-        pcap_t* handle = pcap_create(name.c_str(), errbuf);
-        if (!handle) {
-            message = errbuf;
-            return nullptr;
-        }
-        int status = pcap_set_snaplen(handle, options.snapLength);
-        if (status == 0)
-            status = pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
-        if (status == 0)
-            status = pcap_set_timeout(handle, options.timeoutMs);
-        if (status == 0 && options.immediate)
-            status = pcap_set_immediate_mode(handle, 1);
-        if (status == 0 && options.bufferBytes > 0)
-            status = pcap_set_buffer_size(handle, options.bufferBytes);
-        if (status == 0)
-            status = pcap_activate(handle);
-        if (status < 0) {
-            message = ActivationText(handle, status);
-            pcap_close(handle);
-            return nullptr;
-        }
-        message = status > 0 ? ActivationText(handle, status) : std::string();
-        return std::make_unique<RealSession>(handle);
+                                          std::string& message, bool& permissionDenied) override {
+        pcap_t* handle = OpenLiveHandle(name, options, message, permissionDenied);
+        return handle ? std::make_unique<RealSession>(handle) : nullptr;
     }
 };
 
 }  // namespace
+
+pcap_t* OpenLiveHandle(const std::string& name, const LiveOptions& options, std::string& message,
+                       bool& permissionDenied) {
+    permissionDenied = false;
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* handle = pcap_create(name.c_str(), errbuf);
+    if (!handle) {
+        message = errbuf;
+        return nullptr;
+    }
+    int status = pcap_set_snaplen(handle, options.snapLength);
+    if (status == 0)
+        status = pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
+    if (status == 0)
+        status = pcap_set_timeout(handle, options.timeoutMs);
+    if (status == 0 && options.immediate)
+        status = pcap_set_immediate_mode(handle, 1);
+    if (status == 0 && options.bufferBytes > 0)
+        status = pcap_set_buffer_size(handle, options.bufferBytes);
+    if (status == 0)
+        status = pcap_activate(handle);
+    if (status < 0) {
+        message = ActivationText(handle, status);
+        permissionDenied = IsPermissionFailure(status, message);
+        pcap_close(handle);
+        return nullptr;
+    }
+    message = status > 0 ? ActivationText(handle, status) : std::string();
+    if (!options.filter.empty()) {
+        std::string error;
+        if (!ApplyFilter(handle, options.filter, error)) {
+            message = error;
+            pcap_close(handle);
+            return nullptr;
+        }
+    }
+    return handle;
+}
+
+bool ApplyFilter(pcap_t* handle, const std::string& filter, std::string& error) {
+    bpf_program program{};
+    if (pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+        error = "ﾌｨﾙﾀｰ \"" + filter + "\" を使えません: " + pcap_geterr(handle);
+        return false;
+    }
+    const bool applied = pcap_setfilter(handle, &program) == 0;
+    if (!applied)
+        error = "ﾌｨﾙﾀｰ \"" + filter + "\" を使えません: " + std::string(pcap_geterr(handle));
+    pcap_freecode(&program);
+    return applied;
+}
 
 std::shared_ptr<PcapApi> MakeRealPcapApi() { return std::make_shared<RealPcapApi>(); }
 

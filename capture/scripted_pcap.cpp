@@ -124,9 +124,11 @@ void ScriptedPcap::FailListing(const std::string& error) {
     m_listingError = error;
 }
 
-void ScriptedPcap::FailOpen(const std::string& systemName, const std::string& error) {
+void ScriptedPcap::FailOpen(const std::string& systemName, const std::string& error,
+                            bool permissionDenied) {
     std::lock_guard<std::mutex> hold(m_lock);
     At(systemName).openError = error;
+    At(systemName).openDenied = permissionDenied;
 }
 
 void ScriptedPcap::WarnOnOpen(const std::string& systemName, const std::string& warning) {
@@ -240,8 +242,9 @@ bool ScriptedPcap::FindAllDevices(std::vector<PcapDevice>& devices, std::string&
 
 std::unique_ptr<PcapSession> ScriptedPcap::OpenLive(const std::string& name,
                                                     const LiveOptions& options,
-                                                    std::string& message) {
+                                                    std::string& message, bool& permissionDenied) {
     std::lock_guard<std::mutex> hold(m_lock);
+    permissionDenied = false;
     Adapter& adapter = At(name);
     adapter.lastOptions = options;
     if (!adapter.listed) {
@@ -250,6 +253,7 @@ std::unique_ptr<PcapSession> ScriptedPcap::OpenLive(const std::string& name,
     }
     if (!adapter.openError.empty()) {
         message = adapter.openError;
+        permissionDenied = adapter.openDenied;
         return nullptr;
     }
     message = adapter.openWarning;

@@ -34,8 +34,10 @@ public:
     void RemoveAdapter(const std::string& systemName);
     // Listing fails with `error` from now on (empty: it works again).
     void FailListing(const std::string& error);
-    // Opens of the adapter fail with `error` from now on (empty: they work).
-    void FailOpen(const std::string& systemName, const std::string& error);
+    // Opens of the adapter fail with `error` from now on (empty: they work),
+    // as a lack of privilege when `permissionDenied`.
+    void FailOpen(const std::string& systemName, const std::string& error,
+                  bool permissionDenied = false);
     // Opens of the adapter succeed with `warning` from now on (empty: none).
     void WarnOnOpen(const std::string& systemName, const std::string& warning);
     // The link type the adapter's sessions report (Ethernet unless set).
@@ -69,7 +71,7 @@ public:
 
     bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) override;
     std::unique_ptr<PcapSession> OpenLive(const std::string& name, const LiveOptions& options,
-                                          std::string& message) override;
+                                          std::string& message, bool& permissionDenied) override;
 
 private:
     class Session;
@@ -84,6 +86,7 @@ private:
         PcapDevice device;
         bool listed = true;
         std::string openError;
+        bool openDenied = false;
         std::string openWarning;
         LiveOptions lastOptions;
         int linkType = kLinkTypeEthernet;

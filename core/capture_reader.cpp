@@ -60,6 +60,12 @@ bool CaptureReader::Open(const std::string& path, const ReadLimits& limits, std:
     return Start(error);
 }
 
+bool CaptureReader::OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits,
+                                   std::string& error) {
+    m_source.OpenDescriptor(fd, name, limits);
+    return Start(error);
+}
+
 bool CaptureReader::OpenMemory(std::span<const uint8_t> bytes, std::string& error) {
     m_source.OpenMemory(bytes);
     return Start(error);

@@ -43,6 +43,10 @@ public:
     bool Open(const std::string& path, const ReadLimits& limits, std::string& error);
     // The same over bytes in memory (which must outlive the reader).
     bool OpenMemory(std::span<const uint8_t> bytes, std::string& error);
+    // The same over the caller's descriptor (a pipe, say), which stays open;
+    // `name` names it in messages.
+    bool OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits,
+                        std::string& error);
 
     FileKind Kind() const { return m_kind; }
     // The input is a pipe, FIFO, device or terminal, which may still be
@@ -60,6 +64,8 @@ public:
     const std::string& Error() const { return m_error; }
     // Packets given so far.
     uint64_t Count() const { return m_count; }
+    // True when reading ended because the limits' cancel descriptor fired.
+    bool Canceled() const { return m_source.Canceled(); }
 
 private:
     bool Start(std::string& error);

@@ -63,8 +63,12 @@ bool InputSource::Open(const std::string& path, const ReadLimits& limits, std::s
 }
 
 void InputSource::OpenStandardInput(const ReadLimits& limits) {
-    m_name.assign(1, '-');  // (operator= of a literal trips a false -Wrestrict at -O3)
-    m_fd = STDIN_FILENO;
+    OpenDescriptor(STDIN_FILENO, "-", limits);
+}
+
+void InputSource::OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits) {
+    m_name.assign(name);  // (operator= here trips a false -Wrestrict at -O3)
+    m_fd = fd;
     m_ownsFd = false;
     struct stat st {};
     m_regular = fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -85,10 +89,14 @@ void InputSource::Fail(const std::string& reason) {
 }
 
 // Waits until the descriptor has data or its writer is gone, within the
-// limits. Regular files never wait.
+// limits, or until the cancel descriptor is readable. Regular files never
+// wait.
 bool InputSource::WaitForData() {
     if (m_regular) {
         return true;
+    }
+    if (m_canceled) {
+        return false;
     }
     for (;;) {
         int timeout = -1;
@@ -107,8 +115,12 @@ bool InputSource::WaitForData() {
                 first = false;
             }
         }
-        pollfd p{m_fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, timeout);
+        pollfd p[2] = {{m_fd, POLLIN, 0}, {m_limits.cancelFd, POLLIN, 0}};
+        const int r = ::poll(p, m_limits.cancelFd >= 0 ? 2 : 1, timeout);
+        if (r > 0 && m_limits.cancelFd >= 0 && p[1].revents) {
+            m_canceled = true;
+            return false;
+        }
         if (r > 0) {
             return true;  // data, an end (POLLHUP) or an error: read() tells which
         }

@@ -20,6 +20,10 @@ namespace kestrel {
 struct ReadLimits {
     int firstDataMs = -1;  // until the first byte has come
     int totalMs = -1;      // for reading the whole input
+    // A descriptor that becomes readable when the reading should stop (an
+    // eventfd or pipe of the caller's): a wait for data then ends as if the
+    // input had ended, and Canceled() says so. -1: none.
+    int cancelFd = -1;
 };
 
 class InputSource {
@@ -34,6 +38,9 @@ public:
     bool Open(const std::string& path, const ReadLimits& limits, std::string& error);
     // Reads this process's standard input (left open at the end).
     void OpenStandardInput(const ReadLimits& limits);
+    // Reads the caller's descriptor `fd` (left open at the end), named
+    // `name` in messages.
+    void OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits);
     // Reads `bytes`, which must outlive the source.
     void OpenMemory(std::span<const uint8_t> bytes);
 
@@ -52,6 +59,8 @@ public:
     // A pipe, FIFO, device or standard input that is not a file: data may
     // come in bursts while the input is still being written.
     bool IsStream() const { return !m_regular && !m_isMemory; }
+    // True once a wait for data ended through the limits' cancel descriptor.
+    bool Canceled() const { return m_canceled; }
     // Why reading stopped early: a read error or a time limit, with the name.
     const std::string& Error() const { return m_error; }
 
@@ -74,6 +83,7 @@ private:
     ReadLimits m_limits;
     std::chrono::steady_clock::time_point m_start;
     bool m_gotData = false;
+    bool m_canceled = false;
     std::string m_name;
     std::string m_error;
 };

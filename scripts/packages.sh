@@ -38,9 +38,12 @@ KESTREL_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config git ca-cert
     qt6-base-dev libgl-dev libpcap-dev fonts-ipafont-gothic shared-mime-info tzdata
     qt6-translations-l10n)
 # What the test suite needs on top: GoogleTest, Google Benchmark, clang and its
-# sanitizer runtimes for the fuzz targets.
+# sanitizer runtimes for the fuzz targets; OpenSSH (a server on 127.0.0.1 for
+# the remote adapters), tcpdump (their far side), setcap and setpriv (captures
+# by an unprivileged user through the capture helper).
 KESTREL_TEST_PACKAGES=(libgtest-dev libgmock-dev googletest libbenchmark-dev clang jq
-    libclang-rt-14-dev llvm xvfb xauth locales libc-l10n groff-base)
+    libclang-rt-14-dev llvm xvfb xauth locales libc-l10n groff-base openssh-server
+    openssh-client tcpdump libcap2-bin util-linux)
 
 # Generates a locale (e.g. ja_JP.UTF-8) when the system does not have it yet:
 # the Japanese texts of the C library are tested under ja_JP.UTF-8.

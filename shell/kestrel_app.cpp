@@ -50,6 +50,8 @@ CKestrelApp::CKestrelApp(Options options)
       m_prompter(options.prompter ? std::move(options.prompter)
                                   : std::make_unique<CDialogPrompter>()),
       m_registerDesktop(options.registerDesktop),
+      m_remoteHosts(std::move(options.remoteHosts)),
+      m_liveStreams(std::move(options.liveStreams)),
       m_templates{CDocTemplate(cmd::kMenuFileDocument, kFileTemplate, kFileDocString),
                   CDocTemplate(cmd::kMenuCaptureDocument, kCaptureTemplate, kCaptureDocString),
                   CDocTemplate(cmd::kMenuPrintDocument, 2, kCaptureDocString)} {}
@@ -71,10 +73,12 @@ bool CKestrelApp::InitInstance(const QStringList& files) {
         if (OpenDocumentFile(path))
             ++opened;
     }
-    if (!files.isEmpty() && opened == 0)
+    if (!files.isEmpty() && opened == 0 && m_liveStreams.empty())
         return false;
 
     m_mainFrame->ShowWithSavedState();
+    for (const std::string& path : m_liveStreams) m_mainFrame->OpenLiveStream(path);
+    m_mainFrame->ListRemoteAdapters(m_remoteHosts);
     return true;
 }
 

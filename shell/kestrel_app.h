@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/remote.h"
 
 #include "framework/command_target.h"
 #include "framework/doc_template.h"
@@ -28,14 +32,19 @@ public:
         std::shared_ptr<PcapApi> pcap;        // the real capture library when null
         std::unique_ptr<CPrompter> prompter;  // message boxes and file dialogs when null
         bool registerDesktop = true;          // register the XDG files per user when missing
+        std::vector<RemoteHost> remoteHosts;  // hosts whose adapters the menu offers
+        // Pcap streams that each fill a capture document from the start: FIFO
+        // paths, or "-" for standard input.
+        std::vector<std::string> liveStreams;
     };
 
     explicit CKestrelApp(Options options);
     ~CKestrelApp() override;
 
-    // Start-up: the main frame, the files named on the command line, the show
-    // state. False when the program should end (a named file that could not
-    // be opened, and nothing else was).
+    // Start-up: the main frame, the files named on the command line, the
+    // live streams, the show state; the listing of the remote hosts begins.
+    // False when the program should end (a named file that could not be
+    // opened, and nothing else was).
     bool InitInstance(const QStringList& files);
 
     CMainFrame* MainFrame() const { return m_mainFrame.get(); }
@@ -65,6 +74,8 @@ private:
     std::shared_ptr<PcapApi> m_pcap;
     std::unique_ptr<CPrompter> m_prompter;
     bool m_registerDesktop;
+    std::vector<RemoteHost> m_remoteHosts;
+    std::vector<std::string> m_liveStreams;
     std::array<CDocTemplate, kTemplateCount> m_templates;
     std::unique_ptr<CMainFrame> m_mainFrame;
 };

@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -40,6 +41,8 @@ constexpr const char* kKeyMax = "MAIN_FRAME_SIZE_MAX";
 
 constexpr const char* kTitle = "Kestrel";
 constexpr const char* kExtractTitle = "抽出データ";
+// The adapter name of a stream on standard input.
+constexpr const char* kStandardInputName = "標準入力";
 // Marks the items that the window list adds to the "ｳｨﾝﾄﾞｳ(&W)" popup.
 constexpr const char* kWindowListProperty = "kestrelWindowList";
 // Window-list entries with a mnemonic digit.
@@ -108,6 +111,10 @@ CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget*
 }
 
 CMainFrame::~CMainFrame() {
+    // A listing still under way is given up (its ssh processes ended).
+    m_cancelRemoteListing.store(true);
+    if (m_remoteLister.joinable())
+        m_remoteLister.join();
     // Document windows go before the engine: each stops its capture and
     // waits for the worker while the engine is still there.
     CloseAllDocumentWindows();
@@ -228,6 +235,37 @@ CChildFrame* CMainFrame::OpenExtractWindow() {
     CChildFrame* frame = CreateDocumentWindow(std::move(document));
     m_engine.SetPacketSink(&CPacketList::PacketSink);
     m_documentWindows.push_back(frame);
+    return frame;
+}
+
+void CMainFrame::ListRemoteAdapters(std::vector<RemoteHost> hosts) {
+    if (hosts.empty() || m_remoteLister.joinable())
+        return;
+    m_remoteListingPending = true;
+    m_remoteLister = std::thread([this, hosts = std::move(hosts)] {
+        std::vector<RemoteListing> listings =
+            ListRemoteHosts(hosts, kRemoteListTimeoutMs, &m_cancelRemoteListing);
+        // The frame joins this thread before it goes, so it is there to
+        // receive the listings.
+        QMetaObject::invokeMethod(
+            this,
+            [this, listings = std::move(listings)] {
+                for (const RemoteListing& listing : listings) m_engine.AddRemoteAdapters(listing);
+                m_remoteListingPending = false;
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+CChildFrame* CMainFrame::OpenLiveStream(const std::string& path) {
+    const std::string name =
+        path == "-" ? std::string(kStandardInputName)
+                    : QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+    if (!m_engine.AddStreamAdapter(name, path) && m_engine.GetCaptureState(name) == kCaptureUnknown)
+        return nullptr;
+    CChildFrame* frame = OpenDevice(name);
+    if (frame && frame->GetCaptureState() == kCaptureIdle)
+        frame->StartCaptureCommand();
     return frame;
 }
 

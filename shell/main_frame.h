@@ -4,12 +4,15 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_engine.h"
+#include "capture/remote.h"
 #include "framework/command_target.h"
 
 class QMdiArea;
@@ -60,6 +63,18 @@ public:
     int CountCapturing() const;
     bool IsDeviceWindowOpen(const std::string& name) const;
     CChildFrame* OpenExtractWindow();
+
+    // Lists the adapters of the hosts in the background, all at once, each
+    // within a few seconds (ssh); they join the adapter menu, after the
+    // local ones, when their listing is in. A host that does not answer is
+    // reported on stderr and offers nothing.
+    void ListRemoteAdapters(std::vector<RemoteHost> hosts);
+    // True while a listing of ListRemoteAdapters is under way.
+    bool RemoteListingPending() const { return m_remoteListingPending; }
+    // A capture document that fills from the pcap stream of `path` (a FIFO,
+    // or "-" for standard input), capturing at once; null when it cannot
+    // be made.
+    CChildFrame* OpenLiveStream(const std::string& path);
     void RemoveDocumentWindow(CChildFrame* frame);
     // Windows opened by OpenDevice and OpenExtractWindow, in opening order.
     const std::vector<CChildFrame*>& DocumentWindows() const { return m_documentWindows; }
@@ -137,6 +152,9 @@ private:
     QMdiArea* m_mdiArea = nullptr;
     std::map<int, QList<QMenu*>> m_menus;
     int m_currentMenuId = 0;
+    std::thread m_remoteLister;
+    std::atomic<bool> m_cancelRemoteListing{false};
+    bool m_remoteListingPending = false;
 };
 
 }  // namespace kestrel

@@ -3,10 +3,17 @@
 
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -86,6 +93,173 @@ TempDir::TempDir() {
     m_path = pattern;
 }
 
+InstalledHelperCopy::InstalledHelperCopy() {
+    const std::filesystem::path source =
+        std::filesystem::path(KESTREL_BINARY_DIR_FOR_TESTS) / "tools" / "kestrel-capture";
+    if (geteuid() != 0) {
+        m_why = "making a privileged helper needs root";
+        return;
+    }
+    if (!std::filesystem::exists(source)) {
+        m_why = "kestrel-capture not built";
+        return;
+    }
+    if (std::system("command -v setcap >/dev/null && command -v setpriv >/dev/null") != 0) {
+        m_why = "setcap or setpriv missing";
+        return;
+    }
+    if (std::system("getent group kestrel >/dev/null || groupadd --system kestrel") != 0) {
+        m_why = "no group kestrel";
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::copy_file(source, Helper(), ec);
+    std::filesystem::create_directory(Outputs(), ec);
+    const std::string helper = ShellQuote(Helper().string());
+    const std::string script = "chmod 0755 " + ShellQuote(m_dir.Path().string()) +
+                               " && chmod 1777 " + ShellQuote(Outputs().string()) +
+                               " && chown root:kestrel " + helper + " && chmod 0750 " + helper +
+                               " && setcap cap_net_raw,cap_net_admin+ep " + helper;
+    if (ec || std::system(script.c_str()) != 0)
+        m_why = "cannot give the helper copy its group, mode and capabilities";
+}
+
+int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,
+                    std::string& output) {
+    const std::string line =
+        std::string("setpriv --reuid=nobody --regid=nogroup ") +
+        (inGroup ? "--groups=kestrel" : "--clear-groups") +
+        " --inh-caps=-all env KESTREL_CAPTURE_HELPER=" + ShellQuote(helper.string()) + " bash -c " +
+        ShellQuote(command) + " 2>&1";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+int FreeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (s >= 0)
+        close(s);
+    return port;
+}
+
+bool Accepts(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok =
+        s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (s >= 0)
+        close(s);
+    return ok;
+}
+
+std::string TextOf(const std::filesystem::path& path) {
+    const auto bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+SshServer::SshServer() {
+    const std::string dir = m_dir.Path().string();
+    if (!std::filesystem::exists("/usr/sbin/sshd") ||
+        std::system("command -v ssh >/dev/null && command -v ssh-keygen >/dev/null") != 0) {
+        m_why = "OpenSSH (server and client) not installed";
+        return;
+    }
+    const passwd* user = getpwuid(geteuid());
+    m_port = FreeLoopbackPort();
+    if (!user || !m_port) {
+        m_why = "no user name or no free port";
+        return;
+    }
+    const std::string keys =
+        "ssh-keygen -q -t ed25519 -N '' -f " + ShellQuote(dir + "/host_key") +
+        " && ssh-keygen -q -t ed25519 -N '' -f " + ShellQuote(dir + "/user_key") + " && cp " +
+        ShellQuote(dir + "/user_key.pub") + " " + ShellQuote(dir + "/authorized_keys");
+    if (std::system(keys.c_str()) != 0) {
+        m_why = "ssh-keygen failed";
+        return;
+    }
+    // sshd run by root wants its privilege separation folder.
+    if (geteuid() == 0)
+        std::filesystem::create_directories("/run/sshd");
+    const std::string port = std::to_string(m_port);
+    std::ofstream(m_dir.File("sshd_config"))
+        << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << dir << "/host_key\n"
+        << "PidFile " << dir << "/sshd.pid\nAuthorizedKeysFile " << dir << "/authorized_keys\n"
+        << "UsePAM no\nStrictModes no\nPasswordAuthentication no\n"
+        << "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
+        << "PermitRootLogin prohibit-password\nLogLevel ERROR\n";
+    std::ofstream(m_dir.File("known_hosts"))
+        << "[127.0.0.1]:" << port << " " << TextOf(m_dir.File("host_key.pub"));
+    std::ofstream(m_dir.File("ssh_config"))
+        << "Host 127.0.0.1\n  Port " << port << "\n  User " << user->pw_name << "\n  IdentityFile "
+        << dir << "/user_key\n  IdentitiesOnly yes\n"
+        << "  UserKnownHostsFile " << dir << "/known_hosts\n  GlobalKnownHostsFile /dev/null\n"
+        << "  StrictHostKeyChecking yes\n  LogLevel ERROR\n";
+
+    // Made before the fork: the child only calls exec.
+    const std::string config = dir + "/sshd_config";
+    const std::string log = dir + "/sshd.log";
+    m_pid = fork();
+    if (m_pid == 0) {
+        execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-f", config.c_str(), "-E", log.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_pid > 0 && !Accepts(m_port)) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid ||
+            std::chrono::steady_clock::now() > deadline) {
+            m_why = "sshd did not start: " + TextOf(m_dir.File("sshd.log"));
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string probe = SshCommand() +
+                              " -o BatchMode=yes -o ConnectTimeout=5 127.0.0.1 true 2>" +
+                              ShellQuote(dir + "/probe.err");
+    if (m_pid < 0 || std::system(probe.c_str()) != 0)
+        m_why = "ssh cannot log in through the test's sshd: " + TextOf(m_dir.File("probe.err")) +
+                TextOf(m_dir.File("sshd.log"));
+}
+
+SshServer::~SshServer() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+    }
+}
+
+std::string SshServer::SshCommand() const {
+    return "ssh -F " + m_dir.File("ssh_config").string();
+}
+
+std::string ShellQuote(const std::string& text) {
+    return "'" + text + "'";
+}
+
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
@@ -161,6 +335,19 @@ std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> byt
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
     });
+}
+
+std::vector<uint8_t> PcapStream(int count, uint32_t linkType) {
+    std::vector<uint8_t> bytes;
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (uint32_t v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 65536u, linkType}) put32(v);
+    for (int i = 0; i < count; ++i) {
+        for (uint32_t v : {1700000000u + static_cast<uint32_t>(i), 0u, 60u, 60u}) put32(v);
+        for (int k = 0; k < 60; ++k) bytes.push_back(static_cast<uint8_t>(k == 12 ? 8 : i));
+    }
+    return bytes;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {

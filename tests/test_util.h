@@ -106,6 +106,66 @@ private:
 // reader has opened it; join the thread after reading.
 std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> bytes);
 
+// A copy of the capture helper kestrel-capture as its installation makes it:
+// root:kestrel, mode 0750, with cap_net_raw,cap_net_admin, in a folder that
+// everyone may enter; beside it a folder everyone may write to. Needs root,
+// setcap and setpriv (the group kestrel is made when missing); Why() says
+// what was missing otherwise.
+class InstalledHelperCopy {
+public:
+    InstalledHelperCopy();
+    bool Usable() const { return m_why.empty(); }
+    const std::string& Why() const { return m_why; }
+    std::filesystem::path Helper() const { return m_dir.File("kestrel-capture"); }
+    std::filesystem::path Outputs() const { return m_dir.File("out"); }
+
+private:
+    TempDir m_dir;
+    std::string m_why;
+};
+
+// Runs `command` through bash as the user nobody, without any capability,
+// in the group kestrel when `inGroup` (else in no group at all), with
+// KESTREL_CAPTURE_HELPER set to `helper`. Returns the exit status (-1 when
+// it could not run) and what it wrote to stdout and stderr in `output`.
+// (Through bash: exec'ing the program straight from setpriv does not check
+// the file's mode as a login of that user would.)
+int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,
+                    std::string& output);
+
+// An OpenSSH server on 127.0.0.1 for the user running the test: host and
+// user keys made in a temporary folder, a free unprivileged port, its own
+// sshd_config (no PAM, no strict modes, the authorized keys in the folder).
+// The client's settings (port, user, identity, known hosts) are in a config
+// file for `ssh -F`. Usable() is false, with Why(), where sshd cannot start
+// or ssh cannot log in through it.
+class SshServer {
+public:
+    SshServer();
+    ~SshServer();
+    SshServer(const SshServer&) = delete;
+    SshServer& operator=(const SshServer&) = delete;
+    bool Usable() const { return m_why.empty(); }
+    const std::string& Why() const { return m_why; }
+    int Port() const { return m_port; }
+    // The ssh command that reaches the server as host 127.0.0.1 (a value of
+    // KESTREL_SSH): "ssh -F <config>".
+    std::string SshCommand() const;
+
+private:
+    TempDir m_dir;
+    int m_port = 0;
+    pid_t m_pid = -1;
+    std::string m_why;
+};
+
+// "'text'" for a shell, for texts without single quotes.
+std::string ShellQuote(const std::string& text);
+
+// A pcap stream (file header and records) of `count` 60-byte frames of link
+// type `linkType`, stamped 1700000000 + their index.
+std::vector<uint8_t> PcapStream(int count, uint32_t linkType = 1);
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 

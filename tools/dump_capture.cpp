@@ -26,7 +26,6 @@ void OnSignal(int) { g_interrupted = 1; }
 struct FileSink {
     CaptureWriter writer;
     bool flushEach = false;  // a stream: each packet reaches the reader at once
-    PacketFilter filter;
     uint64_t limit = 0;  // 0: no limit
     std::atomic<uint64_t> written{0};
     std::atomic<bool> failed{false};
@@ -42,7 +41,6 @@ void WriteToFile(void* context, Packet* packet) {
     if (sink.failed.load(std::memory_order_relaxed) || (sink.limit && written >= sink.limit)) {
         return;
     }
-    if (!sink.filter.Matches(*packet)) return;
     if (!sink.writer.Write(*packet, sink.error) || (sink.flushEach && std::fflush(stdout) != 0)) {
         if (sink.error.empty()) sink.error = std::strerror(errno);
         sink.failed.store(true, std::memory_order_release);
@@ -53,18 +51,50 @@ void WriteToFile(void* context, Packet* packet) {
 
 }  // namespace
 
-int ListAdapters() {
+// Adds the adapters of the remotes to the engine; false when one of them
+// gave no listing (the reason went to stderr).
+bool AddRemotes(CCaptureEngine& engine, const std::vector<RemoteHost>& remotes) {
+    bool all = true;
+    for (const RemoteListing& listing : ListRemoteHosts(remotes)) {
+        engine.AddRemoteAdapters(listing);
+        all = all && listing.answered;
+    }
+    return all;
+}
+
+// For a name that no adapter has yet: the adapters of the host it names
+// ("NAME@host"), trying each "@" from the left, since user@host is a host
+// too, until one of them has the name.
+void FindRemoteByName(CCaptureEngine& engine, const std::string& name) {
+    for (size_t at = name.find('@'); at != std::string::npos; at = name.find('@', at + 1)) {
+        RemoteHost host;
+        std::string error;
+        if (at == 0 || !ParseRemoteHost(name.substr(at + 1), false, host, error))
+            continue;
+        AddRemotes(engine, {host});
+        if (engine.GetCaptureState(name) != kCaptureUnknown)
+            return;
+    }
+}
+
+int ListAdapters(const std::vector<RemoteHost>& remotes) {
     CCaptureEngine engine;
+    const bool remotesListed = AddRemotes(engine, remotes);
     for (const std::string& name : engine.GetNameList()) std::printf("%s\n", name.c_str());
-    return engine.EnumerationFailed() ? 1 : 0;
+    return engine.EnumerationFailed() || !remotesListed ? 1 : 0;
 }
 
 int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
-                  const std::string& outPath, FileKind kind) {
+                  const std::string& outPath, FileKind kind,
+                  const std::vector<RemoteHost>& remotes) {
     FileSink sink;
     sink.limit = count;
     std::string error;
-    if (!sink.filter.Compile(filter, error)) {
+    // The engine installs the filter in the kernel (or hands it to the
+    // capture helper); compiling it here first tells bad usage apart from a
+    // capture that cannot start.
+    PacketFilter check;
+    if (!check.Compile(filter, error)) {
         std::fprintf(stderr, "kestrel-dump: bad filter: %s\n", error.c_str());
         return 2;
     }
@@ -77,6 +107,12 @@ int CaptureToFile(const std::string& name, const std::string& filter, uint64_t c
         return 1;
     }
     CCaptureEngine engine;
+    if (engine.GetCaptureState(name) == kCaptureUnknown) {
+        if (!remotes.empty())
+            AddRemotes(engine, remotes);
+        else
+            FindRemoteByName(engine, name);
+    }
     engine.SetPacketSink(&WriteToFile);
 
     std::mutex errorLock;
@@ -88,7 +124,7 @@ int CaptureToFile(const std::string& name, const std::string& filter, uint64_t c
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    if (!engine.StartCapture(name, onError, &sink)) {
+    if (!engine.StartCapture(name, onError, &sink, nullptr, nullptr, filter)) {
         // The engine has written the reason to stderr already; the output
         // file was not touched.
         return 1;

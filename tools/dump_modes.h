@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "capture/remote.h"
 #include "core/capture_reader.h"
 #include "core/packet.h"
 #include "core/row_text.h"
@@ -21,16 +24,20 @@ void AppendJson(const Packet& packet, int number, int lineCount, const RowTexts&
                 std::string& out);
 
 // Prints the adapter display names, one per line, as the adapter menu offers
-// them. Returns the exit status: 1 when the adapters cannot be listed.
-// (dump_capture.cpp)
-int ListAdapters();
+// them: the local adapters, then those of the `remotes` ("NAME@host").
+// Returns the exit status: 1 when the adapters (of this machine or of one of
+// the remotes) cannot be listed. (dump_capture.cpp)
+int ListAdapters(const std::vector<RemoteHost>& remotes);
 
 // Captures from the adapter with display name `name` the frames that match
-// `filter` (a libpcap expression; empty: all) straight into a file of `kind`
-// at `outPath` ("-": a stream on standard output, flushed per packet),
-// packet by packet, until `count` packets are written (0: until
-// interrupted). Returns the exit status. (dump_capture.cpp)
+// `filter` (a libpcap expression, installed in the kernel; empty: all)
+// straight into a file of `kind` at `outPath` ("-": a stream on standard
+// output, flushed per packet), packet by packet, until `count` packets are
+// written (0: until interrupted). A name that no local adapter has may name
+// an adapter of one of the `remotes`, or "NAME@host" of a host not among
+// them. Returns the exit status. (dump_capture.cpp)
 int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
-                  const std::string& outPath, FileKind kind);
+                  const std::string& outPath, FileKind kind,
+                  const std::vector<RemoteHost>& remotes);
 
 }  // namespace kestrel::dump

@@ -59,6 +59,7 @@ struct Options {
     std::string format;  // pac, pcap, pcapng; empty: by the output's suffix
     std::string filter;  // a libpcap filter expression; empty: every packet
     std::vector<std::string> files;
+    std::vector<RemoteHost> remotes;
 };
 
 void PrintUsage(std::FILE* out) {
@@ -66,8 +67,9 @@ void PrintUsage(std::FILE* out) {
         "Usage: kestrel-dump [--rows] [--tree] [--hex] [--json] [--line-count N] [--utc]\n"
         "                    [-f FILTER] [-c COUNT] FILE...\n"
         "       kestrel-dump -w OUT [--format KIND] [-f FILTER] [-c COUNT] FILE...\n"
-        "       kestrel-dump --list-adapters\n"
-        "       kestrel-dump --capture NAME [-f FILTER] [-c COUNT] -w OUT [--format KIND]\n"
+        "       kestrel-dump --list-adapters [--remote HOST]...\n"
+        "       kestrel-dump --capture NAME [--remote HOST]... [-f FILTER] [-c COUNT] -w OUT\n"
+        "                    [--format KIND]\n"
         "\n"
         "Prints the packets of .pac, pcap and pcapng files (told apart by content;\n"
         "FILE - is standard input). Files of any size are read packet by packet.\n"
@@ -93,7 +95,10 @@ void PrintUsage(std::FILE* out) {
         "                  .pcap and .cap pcap, .pcapng pcapng, any other .pac)\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
         "  --capture NAME  capture from the adapter NAME into OUT until COUNT packets or\n"
-        "                  until interrupted\n"
+        "                  until interrupted; NAME@HOST is an adapter of another machine\n"
+        "  --remote HOST   [user@]host[:port]: list (and capture from) the adapters of HOST\n"
+        "                  over ssh, by kestrel-capture there or else by tcpdump\n"
+        "  --remote-sudo HOST  the same, capturing through sudo -n on HOST\n"
         "  --help          show this help\n"
         "  --version       show the version\n"
         "\n"
@@ -370,6 +375,19 @@ int main(int argc, char** argv) {
                              value.c_str());
                 return kExitUsage;
             }
+        } else if (arg == "--remote" || arg == "--remote-sudo") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
+                return kExitUsage;
+            }
+            RemoteHost host;
+            std::string error;
+            if (!ParseRemoteHost(argv[i + 1], arg == "--remote-sudo", host, error)) {
+                std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
+                return kExitUsage;
+            }
+            ++i;
+            options.remotes.push_back(std::move(host));
         } else if (arg == "--list-adapters") {
             options.listAdapters = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -385,7 +403,7 @@ int main(int argc, char** argv) {
         }
     }
     if (options.listAdapters) {
-        return dump::ListAdapters();
+        return dump::ListAdapters(options.remotes);
     }
     const bool prints = options.rows || options.tree || options.hex || options.json;
     if (options.outPath == "-" && prints) {
@@ -414,7 +432,7 @@ int main(int argc, char** argv) {
         if (!options.format.empty())
             ParseKind(options.format, kind);
         return dump::CaptureToFile(options.captureName, options.filter, options.count,
-                                   options.outPath, kind);
+                                   options.outPath, kind, options.remotes);
     }
     if (options.files.empty()) {
         std::fputs("kestrel-dump: no file given\n", stderr);

@@ -313,7 +313,8 @@ TEST(CaptureEngine, ImmediateModeAndKernelDrops) {
 TEST(CaptureEngine, RealLibraryOpenFailureSaysWhy) {
     const std::shared_ptr<PcapApi> api = MakeRealPcapApi();
     std::string message;
-    EXPECT_EQ(api->OpenLive("kestrel-none0", LiveOptions{}, message), nullptr);
+    bool denied = false;
+    EXPECT_EQ(api->OpenLive("kestrel-none0", LiveOptions{}, message, denied), nullptr);
     EXPECT_TRUE(message.find("No such device") != std::string::npos ||
                 message.find("ermission") != std::string::npos)
         << message;

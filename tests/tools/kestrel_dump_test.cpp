@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/capture_file.h"
+#include "core/capture_reader.h"
 #include "core/capture_writer.h"
 #include "core/pac_file.h"
 #include "core/row_text.h"
@@ -439,6 +440,113 @@ TEST(Corpus, CommittedFilesAreWhatTheGeneratorWrites) {
     for (const auto& entry : std::filesystem::directory_iterator(test::CorpusFile("")))
         committed.insert(entry.path().filename().string());
     EXPECT_EQ(written, committed);
+}
+
+// UDP datagrams to the discard port of 127.0.0.1, each carrying `tag` and a
+// number, until the object goes.
+class LoopbackTraffic {
+public:
+    explicit LoopbackTraffic(std::string tag)
+        : m_tag(std::move(tag)), m_thread([this] {
+              const int s = socket(AF_INET, SOCK_DGRAM, 0);
+              sockaddr_in to{};
+              to.sin_family = AF_INET;
+              to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+              to.sin_port = htons(9);
+              for (int i = 0; !m_done; ++i) {
+                  const std::string text = m_tag + std::to_string(i);
+                  sendto(s, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              }
+              close(s);
+          }) {}
+    ~LoopbackTraffic() {
+        m_done = true;
+        m_thread.join();
+    }
+
+private:
+    std::string m_tag;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// Packets of a capture file that carry `tag`.
+int PacketsWith(const std::filesystem::path& path, const std::string& tag) {
+    CaptureReader reader;
+    std::string error;
+    if (!reader.Open(path.string(), {}, error))
+        return -1;
+    int found = 0;
+    while (reader.Next() == CaptureReader::Result::Packet) {
+        const Packet& packet = reader.Current();
+        const std::string bytes(reinterpret_cast<const char*>(packet.data), packet.header->caplen);
+        found += bytes.find(tag) != std::string::npos;
+    }
+    return found;
+}
+
+// As a user without privileges: the adapters are listed; a member of the
+// group kestrel captures through the installed helper; anyone else is told
+// to join the group.
+TEST(KestrelDump, CapturesUnprivilegedThroughTheHelperOnlyInTheGroup) {
+    const test::InstalledHelperCopy helper;
+    if (!helper.Usable())
+        GTEST_SKIP() << helper.Why();
+    const std::string dump = std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump";
+    std::string output;
+    ASSERT_EQ(test::RunUnprivileged(dump + " --list-adapters", true, helper.Helper(), output), 0)
+        << output;
+    if (output.find("127.0.0.1\n") == std::string::npos)
+        GTEST_SKIP() << "no 127.0.0.1 adapter";
+
+    const auto out = helper.Outputs() / "capture.pcap";
+    const std::string capture =
+        "exec " + dump + " --capture 127.0.0.1 -c 200 -w " + test::ShellQuote(out.string());
+    {
+        const LoopbackTraffic traffic("kestrel unprivileged ");
+        output.clear();
+        ASSERT_EQ(test::RunUnprivileged(capture, true, helper.Helper(), output), 0) << output;
+    }
+    EXPECT_GT(PacketsWith(out, "kestrel unprivileged "), 0);
+
+    output.clear();
+    std::filesystem::remove(out);
+    EXPECT_EQ(test::RunUnprivileged(capture, false, helper.Helper(), output), 1);
+    EXPECT_NE(output.find("sudo usermod -aG kestrel $USER"), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// Adapters of 127.0.0.1 through a real OpenSSH server: listed as
+// "NAME@127.0.0.1" and captured by name, without the ssh connection itself.
+TEST(KestrelDump, ListsAndCapturesAdaptersOfAnotherMachineOverSsh) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the far side captures as this user: needs root";
+    const test::SshServer server;
+    if (!server.Usable())
+        GTEST_SKIP() << server.Why();
+    const std::string env = "KESTREL_SSH=" + Quote(server.SshCommand()) + " ";
+    const DumpRun listed = Dump("--list-adapters --remote 127.0.0.1", env);
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    if (listed.out.find("\n127.0.0.1@127.0.0.1\n") == std::string::npos)
+        GTEST_SKIP() << "no remote 127.0.0.1 adapter: " << listed.out;
+
+    test::TempDir temp;
+    const auto out = temp.File("remote.pcap");
+    DumpRun run;
+    {
+        const LoopbackTraffic traffic("kestrel over ssh ");
+        run = Dump("--capture 127.0.0.1@127.0.0.1 -c 100 -w " + Quote(out.string()), env);
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_GT(PacketsWith(out, "kestrel over ssh "), 0);
+    // Nothing of the connection that carried the stream.
+    const DumpRun rows = Dump(Quote(out.string()));
+    EXPECT_EQ(rows.out.find(std::to_string(server.Port())), std::string::npos) << rows.out;
+
+    const DumpRun refused = Dump("--list-adapters --remote -oProxyCommand=x", env);
+    EXPECT_EQ(refused.status, 2);
 }
 
 // The shipped sample: every frame kind the list colours, and every checksum

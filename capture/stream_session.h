@@ -1,0 +1,67 @@
+// Capture sessions that read a pcap stream instead of an adapter: the
+// standard output of the capture helper kestrel-capture (when this process
+// may not open an adapter itself), of ssh (an adapter of another machine),
+// or a FIFO or standard input (a stream that some other program writes).
+// The stream goes through the same reader as capture files: bounded
+// records, Ethernet only. A stop ends the read at once and asks the program
+// to end (closing its standard input, then signals); the end of the stream
+// ends the capture; a program that ends badly is a read error with its own
+// words.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/child_process.h"
+#include "capture/pcap_api.h"
+
+namespace kestrel {
+
+// How a program that writes a stream is stopped: its standard input is
+// closed at once, SIGTERM follows after termAfterMs and SIGKILL after
+// killAfterMs if it has not ended by then.
+struct StopPolicy {
+    int termAfterMs = 0;
+    int killAfterMs = 2000;
+};
+
+struct ProcessStream {
+    std::unique_ptr<ChildProcess> child;
+    std::string name;  // in messages: "kestrel-capture", "ssh host"
+    int headerTimeoutMs = 10000;
+    StopPolicy stop;
+    // The read error when the program ends badly without saying why.
+    std::string lostText;
+};
+
+// Reads the program's stream: waits (at most headerTimeoutMs) for the
+// stream's header before it returns. Null when none came, with the
+// program's own words (or the reader's) in `message`; the program is then
+// stopped.
+std::unique_ptr<PcapSession> OpenProcessStream(ProcessStream stream, std::string& message);
+
+// Reads the FIFO or file `path`, or standard input for "-". Opened by the
+// first read, on the worker: waiting for a writer never holds up the caller.
+std::unique_ptr<PcapSession> OpenPathStream(const std::string& path);
+
+// The capture helper to run: $KESTREL_CAPTURE_HELPER, else kestrel-capture
+// beside this program, in the build tree's tools folder next to it, or in
+// the folder it is installed to. Empty when none is there.
+std::string FindCaptureHelper();
+
+// Runs the capture helper on the adapter `systemName` with `filter` (empty:
+// none). Null with the reason when it cannot be run (for a user outside the
+// group kestrel: how to join it) or cannot open the adapter.
+std::unique_ptr<PcapSession> OpenCaptureHelper(const std::string& systemName,
+                                               const std::string& filter, std::string& message);
+
+// The last lines a program wrote to its standard error, without its
+// progress and statistics lines, control characters replaced: what to show
+// a user.
+std::string ProgramMessage(const std::string& errorOutput);
+// The kernel's drop count from the statistics that kestrel-capture or
+// tcpdump write when they end; false when there is none.
+bool ParseKernelDrops(const std::string& errorOutput, uint64_t& drops);
+
+}  // namespace kestrel
