@@ -410,12 +410,20 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     const int count = PacketStore::kCapacity + 50;
     const DumpRun run =
         Dump("--capture 127.0.0.1 -c " + std::to_string(count) + " -w " + Quote(out.string()));
+    // A filter on a capture, and a stream on standard output read back.
+    const DumpRun filtered = Dump(
+        "--capture 127.0.0.1 -f 'udp dst port 9 and udp[8:4] = 0x6b657374' -c 20 -w - | " +
+        std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump -");
     done = true;
     traffic.join();
     ASSERT_EQ(run.status, 0) << run.err;
     const DumpRun rows = Dump(Quote(out.string()));
     ASSERT_EQ(rows.status, 0) << rows.err;
     EXPECT_EQ(LineCount(rows.out), static_cast<size_t>(count));
+    ASSERT_EQ(filtered.status, 0) << filtered.err;
+    const auto lines = Split(filtered.out, '\n');
+    ASSERT_EQ(lines.size(), 21u) << filtered.out;
+    for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(Split(lines[i], '\t')[10], "9");
 
     // An adapter that does not exist: exit 1 with the reason.
     const DumpRun missing = Dump("--capture 203.0.113.254 -c 1 -w " + Quote(temp.File("x.pac").string()));
