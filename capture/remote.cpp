@@ -115,13 +115,21 @@ bool IsPrintable(const std::string& text) {
 
 // A word for the far side's shell: in single quotes, which the callers'
 // checks keep out of the word.
-std::string Quote(const std::string& word) {
-    return "'" + word + "'";
+void AppendQuoted(std::string& out, std::string_view word) {
+    out += '\'';
+    out += word;
+    out += '\'';
 }
 
 std::string ShellCommand(const char* script, const std::vector<std::string>& args) {
-    std::string command = "sh -c " + Quote(std::string(kPath) + script) + " kestrel";
-    for (const std::string& arg : args) command += " " + Quote(arg);
+    std::string command = "sh -c '";
+    command += kPath;
+    command += script;
+    command += "' kestrel";
+    for (const std::string& arg : args) {
+        command += ' ';
+        AppendQuoted(command, arg);
+    }
     return command;
 }
 

@@ -97,7 +97,7 @@ PcapAddressEntry ScriptedPcap::NoAddress() { return {PcapAddressEntry::Family::N
 ScriptedPcap::Adapter& ScriptedPcap::At(const std::string& systemName) {
     auto it = m_adapters.find(systemName);
     if (it == m_adapters.end()) {
-        it = m_adapters.emplace(systemName, Adapter{}).first;
+        it = m_adapters.try_emplace(systemName).first;
         it->second.device.name = systemName;
         it->second.listed = false;
     }
