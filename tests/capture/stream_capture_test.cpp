@@ -344,7 +344,11 @@ TEST(RemoteHosts, ListingsAreReadWithinLimits) {
     // At most 100 adapters.
     listing = "kestrel-capture\n";
     for (int i = 0; i < 150; ++i)
-        listing.append("n").append(std::to_string(i)).append("\teth").append(std::to_string(i)).append("\n");
+        listing.append("n")
+            .append(std::to_string(i))
+            .append("\teth")
+            .append(std::to_string(i))
+            .append("\n");
     warnings.clear();
     ASSERT_TRUE(ParseListing(listing, adapters, error, warnings));
     EXPECT_EQ(adapters.size(), kRemoteAdapterLimit);
