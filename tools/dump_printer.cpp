@@ -9,8 +9,10 @@ namespace kestrel::dump {
 namespace {
 
 // Packets per batch: enough to make a handover cheap against the work, few
-// enough that the text of the batches in flight stays small.
-constexpr size_t kBatchPackets = 16;
+// enough that the text of the batches in flight stays small (a packet's JSON
+// is about three times its tree).
+constexpr size_t kBatchPackets = 32;
+constexpr size_t kJsonBatchPackets = 16;
 constexpr size_t kBatchBytes = 64 * 1024;
 
 void AppendRow(const RowTexts& row, std::string& out) {
@@ -44,7 +46,10 @@ void PrintPacket(const PrintModes& modes, const Packet& packet, int number, Loca
 }
 
 ParallelPrinter::ParallelPrinter(const PrintModes& modes, int workers, std::FILE* out)
-    : m_modes(modes), m_out(out), m_maxInFlight(static_cast<size_t>(workers) + 2) {
+    : m_modes(modes),
+      m_out(out),
+      m_batchPackets(modes.json ? kJsonBatchPackets : kBatchPackets),
+      m_maxInFlight(static_cast<size_t>(workers) + 2) {
     for (int i = 0; i < workers; ++i) m_workers.emplace_back([this] { Work(); });
 }
 
@@ -70,7 +75,7 @@ void ParallelPrinter::Add(const Packet& packet, int number) {
     batch.headers.push_back(*packet.header);
     batch.numbers.push_back(number);
     batch.bytes.insert(batch.bytes.end(), packet.data, packet.data + packet.header->caplen);
-    if (batch.headers.size() >= kBatchPackets || batch.bytes.size() >= kBatchBytes) Submit();
+    if (batch.headers.size() >= m_batchPackets || batch.bytes.size() >= kBatchBytes) Submit();
 }
 
 void ParallelPrinter::Submit() {

@@ -67,6 +67,7 @@ private:
     std::deque<std::unique_ptr<Batch>> m_inFlight;  // in input order
     std::deque<Batch*> m_queue;                     // not yet taken by a worker
     std::vector<std::unique_ptr<Batch>> m_spare;
+    size_t m_batchPackets;
     size_t m_maxInFlight;
     std::mutex m_lock;
     std::condition_variable m_workReady;

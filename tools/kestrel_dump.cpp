@@ -222,10 +222,12 @@ private:
             std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
             return false;
         }
-        // Files are printed by worker threads; a stream, which may still be
-        // growing, packet by packet as it arrives.
-        const bool prints = m_modes.rows || m_modes.tree || m_modes.hex || m_modes.json;
-        if (prints && !reader.IsStream() && m_workers > 1 && !m_parallel)
+        // Trees (alone or in JSON) are most of the work of a dump: for files
+        // they are formatted by worker threads. Rows and hex dumps are cheaper
+        // to format than to hand over; a stream, which may still be growing,
+        // is printed packet by packet as it arrives.
+        const bool heavy = m_modes.tree || m_modes.json;
+        if (heavy && !reader.IsStream() && m_workers > 1 && !m_parallel)
             m_parallel = std::make_unique<dump::ParallelPrinter>(m_modes, m_workers, stdout);
         dump::ParallelPrinter* parallel = reader.IsStream() ? nullptr : m_parallel.get();
         const bool ok = ReadPackets(reader, parallel);
