@@ -16,10 +16,9 @@ namespace kestrel {
 
 namespace {
 
-// Snapshot length 65536, promiscuous mode, 1000 ms read timeout, immediate
-// mode: the defaults of LiveOptions, which kestrel-capture opens with too.
-static_assert(LiveOptions{}.snapLength == 0x10000 && LiveOptions{}.promiscuous &&
-              LiveOptions{}.timeoutMs == 1000 && LiveOptions{}.immediate);
+// Adapters open with the defaults of LiveOptions (snapshot length 65536,
+// promiscuous mode, 1000 ms read timeout, immediate mode), as kestrel-capture
+// does.
 // How often a running capture asks the library for its drop count.
 constexpr auto kDropPollInterval = std::chrono::seconds(1);
 

@@ -29,7 +29,10 @@ for target in "${targets[@]}"; do
     if [ ! -d "$corpus" ]; then
         mkdir -p "$corpus"
         case "$target" in
-            *_file) [ ${#files[@]} -gt 0 ] && cp "${files[@]}" "$corpus"/ ;;
+            # The project's corpus and the peer captures share some names.
+            *_file) for file in "${files[@]}"; do
+                        cp "$file" "$corpus/$(basename "$(dirname "$file")")-$(basename "$file")"
+                    done ;;
             *_payload) [ ${#files[@]} -gt 0 ] && "$build/fuzz/kestrel-fuzz-seeds" --payloads "$corpus" "${files[@]}" >/dev/null ;;
             *) [ ${#files[@]} -gt 0 ] && "$build/fuzz/kestrel-fuzz-seeds" "$corpus" "${files[@]}" >/dev/null ;;
         esac
