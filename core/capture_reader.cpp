@@ -18,10 +18,19 @@ uint32_t ByteSwap(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
 }
 
+uint32_t Field32(const uint8_t* p, bool swapped) {
+    const uint32_t v = Le32(p);
+    return swapped ? ByteSwap(v) : v;
+}
+
 constexpr uint32_t kPcapMagicMicro = 0xA1B2C3D4;
 constexpr uint32_t kPcapMagicNano = 0xA1B23C4D;
 constexpr uint32_t kPcapMagicModified = 0xA1B2CD34;
 constexpr uint32_t kPcapNgSectionHeader = 0x0A0D0D0A;
+constexpr size_t kPcapFileHeaderLength = 24;
+constexpr size_t kPcapRecordHeaderLength = 16;
+// libpcap's largest captured length for Ethernet: a longer record is an error.
+constexpr uint32_t kPcapMaxCaplen = 262144;
 
 // ".pac" read buffer: large enough that a regular file takes few reads; a
 // larger record grows it for as long as it is needed.
@@ -85,6 +94,13 @@ bool CaptureReader::Start(std::string& error) {
         m_buffer.resize(kPacBuffer);
         return true;
     }
+    if (m_kind == FileKind::Pcap && !m_source.IsStream() && StartPcapRecords()) {
+        return true;
+    }
+    if (m_source.Failed()) {
+        error = m_source.Error();
+        return false;
+    }
     std::FILE* stream = m_source.OpenStream();
     if (!stream) {
         error = "ﾌｧｲﾙを読み込めません (" + name + "): " + std::strerror(errno);
@@ -108,6 +124,29 @@ bool CaptureReader::Start(std::string& error) {
     return true;
 }
 
+bool CaptureReader::StartPcapRecords() {
+    uint8_t head[kPcapFileHeaderLength];
+    const size_t got = m_source.ReadFull(head, sizeof head);
+    const uint32_t magic = Le32(head);
+    m_pcapSwapped = magic == ByteSwap(kPcapMagicMicro) || magic == ByteSwap(kPcapMagicNano);
+    m_pcapNano = magic == kPcapMagicNano || magic == ByteSwap(kPcapMagicNano);
+    const uint32_t version = Field32(head + 4, false);  // two 16-bit fields
+    const bool common =
+        got == sizeof head && (magic == kPcapMagicMicro || magic == kPcapMagicNano || m_pcapSwapped) &&
+        version == (m_pcapSwapped ? 0x04000200u : 0x00040002u) &&
+        Field32(head + 20, m_pcapSwapped) == DLT_EN10MB;
+    if (!common) {
+        // libpcap reads it from the start and has its say on what it finds.
+        m_source.Unread({head, got});
+        return false;
+    }
+    const uint32_t snapLength = Field32(head + 16, m_pcapSwapped);
+    m_pcapSnapshot = snapLength == 0 || snapLength > kPcapMaxCaplen ? kPcapMaxCaplen : snapLength;
+    m_buffer.resize(kPacBuffer);
+    m_pcapRecords = true;
+    return true;
+}
+
 CaptureReader::Result CaptureReader::Fail(const std::string& error) {
     m_error = error;
     m_done = true;
@@ -118,7 +157,9 @@ CaptureReader::Result CaptureReader::Next() {
     if (m_done) {
         return m_error.empty() ? Result::End : Result::Failed;
     }
-    const Result result = m_kind == FileKind::Pac ? NextPac() : NextPcap();
+    const Result result = m_kind == FileKind::Pac ? NextPac()
+                          : m_pcapRecords        ? NextPcapRecord()
+                                                 : NextPcap();
     if (result == Result::Packet) {
         ++m_count;
     } else {
@@ -205,6 +246,52 @@ CaptureReader::Result CaptureReader::NextPcap() {
         m_packet.data = const_cast<uint8_t*>(bytes);
         return Result::Packet;
     }
+}
+
+// libpcap's rules for a record: no bytes at all is the end; part of a
+// record head or of the bytes it announces is a truncated file; a captured
+// length beyond what Ethernet allows is an error; one beyond the file's
+// snapshot length is read and cut to it. Nanoseconds become microseconds.
+CaptureReader::Result CaptureReader::NextPcapRecord() {
+    const auto truncated = [&](const std::string& what, size_t wanted) {
+        if (m_source.Failed()) {
+            return Fail(m_source.Error());
+        }
+        return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): truncated dump file; tried to read " +
+                    std::to_string(wanted) + " " + what + " bytes, only got " +
+                    std::to_string(m_end - m_begin - (what == "header" ? 0 : kPcapRecordHeaderLength)));
+    };
+    if (!Fill(kPcapRecordHeaderLength)) {
+        if (m_end == m_begin && !m_source.Failed()) {
+            return Result::End;
+        }
+        return truncated("header", kPcapRecordHeaderLength);
+    }
+    const uint8_t* head = m_buffer.data() + m_begin;
+    const uint32_t caplen = Field32(head + 8, m_pcapSwapped);
+    if (caplen > kPcapMaxCaplen) {
+        return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): invalid packet capture length " +
+                    std::to_string(caplen) + ", bigger than snaplen of " +
+                    std::to_string(m_pcapSnapshot));
+    }
+    if (!Fill(kPcapRecordHeaderLength + caplen)) {
+        return truncated("captured", caplen);
+    }
+    head = m_buffer.data() + m_begin;
+    m_header.tv_sec = Field32(head, m_pcapSwapped);
+    const uint32_t fraction = Field32(head + 4, m_pcapSwapped);
+    // As libpcap does: a fraction read in the file's own byte order is a
+    // signed field, one that was swapped is not (it matters only for values
+    // no writer makes, but the two readers must agree).
+    m_header.tv_usec = !m_pcapNano ? fraction
+                       : m_pcapSwapped
+                           ? fraction / 1000
+                           : static_cast<uint32_t>(static_cast<int32_t>(fraction) / 1000);
+    m_header.caplen = std::min(caplen, m_pcapSnapshot);
+    m_header.len = Field32(head + 12, m_pcapSwapped);
+    m_packet.data = m_buffer.data() + m_begin + kPcapRecordHeaderLength;
+    m_begin += kPcapRecordHeaderLength + caplen;
+    return Result::Packet;
 }
 
 }  // namespace kestrel

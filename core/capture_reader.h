@@ -2,6 +2,13 @@
 // ".pac" by our own parser, pcap and pcapng through libpcap's reader on the
 // input stream itself (so a pipe is read once, never reopened by name). The
 // kind is told by the first bytes.
+//
+// A regular file (or memory) in the common pcap form (version 2.4, Ethernet,
+// micro- or nanosecond times) is read record by record straight from our
+// buffer instead: libpcap's reader copies every packet a second time through
+// stdio, which is most of the time a filtered run spends. It keeps libpcap's
+// rules (the same packets, the same errors); any other pcap header is left to
+// libpcap.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -72,6 +79,10 @@ private:
     Result Fail(const std::string& error);
     Result NextPac();
     Result NextPcap();
+    // The fast pcap path: takes the file header when it is in the common
+    // form (true), or leaves everything to libpcap (false).
+    bool StartPcapRecords();
+    Result NextPcapRecord();
     // Makes at least `size` bytes of the ".pac" input available from m_begin;
     // false at the end of the input.
     bool Fill(size_t size);
@@ -79,6 +90,10 @@ private:
     InputSource m_source;
     FileKind m_kind = FileKind::Pac;
     pcap_t* m_pcap = nullptr;
+    bool m_pcapRecords = false;  // pcap read by NextPcapRecord
+    bool m_pcapSwapped = false;  // its fields are in the other byte order
+    bool m_pcapNano = false;     // its times are in nanoseconds
+    uint32_t m_pcapSnapshot = 0;
     std::vector<uint8_t> m_buffer;  // ".pac": bytes read, m_begin ... m_end unparsed
     size_t m_begin = 0;
     size_t m_end = 0;

@@ -52,7 +52,7 @@ public:
     size_t Read(void* buffer, size_t size);
     // Reads until `size` bytes have come or the input ends; the count read.
     size_t ReadFull(void* buffer, size_t size);
-    // Puts bytes read last back in front of the rest (at most 16, once).
+    // Puts bytes read last back in front of the rest (at most 24, once).
     void Unread(std::span<const uint8_t> bytes);
 
     bool Failed() const { return !m_error.empty(); }
@@ -77,7 +77,7 @@ private:
     bool m_regular = false;
     std::span<const uint8_t> m_memory;
     bool m_isMemory = false;
-    uint8_t m_unread[16] = {};
+    uint8_t m_unread[24] = {};
     size_t m_unreadBegin = 0;
     size_t m_unreadEnd = 0;
     ReadLimits m_limits;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/capture_file.h"
+#include "core/capture_reader.h"
 #include "core/file_util.h"
 #include "test_util.h"
 
@@ -403,6 +404,104 @@ TEST(CaptureFileTest, FifosAndEndlessDevicesEndCleanly) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(store->Count(), 0);
+}
+
+// Reads `path` with CaptureReader and with libpcap side by side: the same
+// packets (times, lengths, bytes) and the same end, or the same error.
+void ExpectReadAsLibpcapReads(const std::filesystem::path& path) {
+    SCOPED_TRACE(path.string());
+    std::string ourError;
+    CaptureReader reader;
+    const bool opened = reader.Open(path.string(), {}, ourError);
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* pcap =
+        pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, errbuf);
+    const std::string prefix = "ﾌｧｲﾙを読み込めません (" + path.string() + "): ";
+    ASSERT_EQ(opened, pcap != nullptr) << ourError << " / " << errbuf;
+    if (!pcap) {
+        EXPECT_EQ(ourError, prefix + errbuf);
+        return;
+    }
+    for (int n = 0;; ++n) {
+        pcap_pkthdr* h = nullptr;
+        const u_char* bytes = nullptr;
+        const int r = pcap_next_ex(pcap, &h, &bytes);
+        const CaptureReader::Result ours = reader.Next();
+        if (r != 1) {
+            EXPECT_EQ(ours, r == PCAP_ERROR_BREAK ? CaptureReader::Result::End
+                                                  : CaptureReader::Result::Failed) << n;
+            if (r != PCAP_ERROR_BREAK) {
+                EXPECT_EQ(reader.Error(), prefix + pcap_geterr(pcap));
+            }
+            break;
+        }
+        ASSERT_EQ(ours, CaptureReader::Result::Packet) << n << ": " << reader.Error();
+        const Packet& p = reader.Current();
+        ASSERT_EQ(p.header->caplen, h->caplen) << n;
+        EXPECT_EQ(p.header->len, h->len) << n;
+        EXPECT_EQ(p.header->tv_sec, static_cast<uint32_t>(h->ts.tv_sec)) << n;
+        EXPECT_EQ(p.header->tv_usec, static_cast<uint32_t>(h->ts.tv_usec)) << n;
+        ASSERT_EQ(std::memcmp(p.data, bytes, h->caplen), 0) << n;
+    }
+    pcap_close(pcap);
+}
+
+TEST(CaptureFileTest, PcapIsReadAsLibpcapReadsIt) {
+    for (const auto& path : test::AllCaptureFiles()) {
+        const auto head = test::ReadFileBytes(path);
+        if (DetectFileKind(head) == FileKind::Pcap) ExpectReadAsLibpcapReads(path);
+    }
+    // Both byte orders and precisions, snapshot lengths that cut records or
+    // that the library replaces, a record too long for any reader, headers
+    // left to libpcap (version 2.2, link type bits), and every cut of a file.
+    TempDir dir;
+    struct Variant {
+        uint32_t magic, version, snapLength, linkType;
+        bool bigEndian;
+    };
+    const Variant variants[] = {
+        {0xA1B2C3D4, 0x00040002, 65536, 1, false}, {0xA1B23C4D, 0x00040002, 65536, 1, false},
+        {0xA1B2C3D4, 0x00040002, 65536, 1, true},  {0xA1B23C4D, 0x00040002, 0, 1, true},
+        {0xA1B2C3D4, 0x00040002, 100, 1, false},   {0xA1B2C3D4, 0x00020002, 65536, 1, false},
+        {0xA1B2C3D4, 0x00040002, 65536, 0x04000001, false},
+    };
+    int index = 0;
+    for (const Variant& v : variants) {
+        std::vector<uint8_t> bytes;
+        auto put32 = [&](uint32_t x) {
+            for (int i = 0; i < 4; ++i) {
+                bytes.push_back(static_cast<uint8_t>(v.bigEndian ? x >> (24 - 8 * i) : x >> (8 * i)));
+            }
+        };
+        put32(v.magic);
+        if (v.bigEndian) {  // two 16-bit fields, each in big-endian order
+            put32(((v.version & 0xFFFF) << 16) | (v.version >> 16));
+        } else {
+            put32(v.version);
+        }
+        for (uint32_t x : {0u, 0u, v.snapLength, v.linkType}) put32(x);
+        const uint32_t lengths[] = {60, 200, 1514, 0};
+        for (uint32_t i = 0; i < 4; ++i) {
+            for (uint32_t x : {1700000000u + i, i == 3 ? 0xFFFFFFF0u : 999999999u - i, lengths[i], lengths[i] + 4}) {
+                put32(x);
+            }
+            for (uint32_t k = 0; k < lengths[i]; ++k) bytes.push_back(static_cast<uint8_t>(k * 7 + i));
+        }
+        const auto path = dir.File("v" + std::to_string(index++) + ".pcap");
+        test::WriteFileBytes(path, bytes);
+        ExpectReadAsLibpcapReads(path);
+        if (index == 1) {
+            for (size_t cut = 4; cut < bytes.size(); cut += cut < 120 ? 1 : 97) {
+                test::WriteFileBytes(path, {bytes.begin(), bytes.begin() + static_cast<long>(cut)});
+                ExpectReadAsLibpcapReads(path);
+            }
+            // A record longer than libpcap takes for Ethernet.
+            bytes.resize(24 + 16);
+            bytes[24 + 10] = 0x04;  // caplen 0x0004003C
+            test::WriteFileBytes(path, bytes);
+            ExpectReadAsLibpcapReads(path);
+        }
+    }
 }
 
 TEST(CaptureFileTest, EveryCorpusFileOpens) {
