@@ -97,9 +97,20 @@ bool ParallelPrinter::WriteOldest(bool wait) {
     {
         std::unique_lock<std::mutex> hold(m_lock);
         if (m_inFlight.empty()) return false;
-        if (!m_inFlight.front()->done) {
+        while (!m_inFlight.front()->done) {
             if (!wait) return false;
-            m_batchDone.wait(hold, [&] { return m_inFlight.front()->done; });
+            if (m_queue.empty()) {
+                m_batchDone.wait(hold, [&] { return m_inFlight.front()->done; });
+                break;
+            }
+            // Rather than wait, this thread formats the next batch no worker
+            // has taken yet.
+            Batch* next = m_queue.front();
+            m_queue.pop_front();
+            hold.unlock();
+            Format(*next, m_times);
+            hold.lock();
+            next->done = true;
         }
         batch = std::move(m_inFlight.front());
         m_inFlight.pop_front();
@@ -124,6 +135,16 @@ bool ParallelPrinter::Finish() {
     return !m_writeFailed;
 }
 
+void ParallelPrinter::Format(Batch& batch, LocalTimeCache& times) const {
+    size_t offset = 0;
+    for (size_t i = 0; i < batch.headers.size(); ++i) {
+        PacketHeader& header = batch.headers[i];
+        const Packet packet{&header, batch.bytes.data() + offset};
+        PrintPacket(m_modes, packet, batch.numbers[i], times, batch.text);
+        offset += header.caplen;
+    }
+}
+
 void ParallelPrinter::Work() {
     LocalTimeCache times;
     for (;;) {
@@ -135,13 +156,7 @@ void ParallelPrinter::Work() {
             batch = m_queue.front();
             m_queue.pop_front();
         }
-        size_t offset = 0;
-        for (size_t i = 0; i < batch->headers.size(); ++i) {
-            PacketHeader& header = batch->headers[i];
-            const Packet packet{&header, batch->bytes.data() + offset};
-            PrintPacket(m_modes, packet, batch->numbers[i], times, batch->text);
-            offset += header.caplen;
-        }
+        Format(*batch, times);
         {
             std::lock_guard<std::mutex> hold(m_lock);
             batch->done = true;

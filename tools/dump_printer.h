@@ -34,7 +34,8 @@ void PrintPacket(const PrintModes& modes, const Packet& packet, int number, Loca
 
 // Packets are copied into batches; `workers` threads format whole batches;
 // the calling thread writes finished batches to `out` in the order they
-// were added. Memory stays bounded: a few batches in flight at most.
+// were added, and formats batches itself rather than wait for a worker.
+// Memory stays bounded: a few batches in flight at most.
 class ParallelPrinter {
 public:
     ParallelPrinter(const PrintModes& modes, int workers, std::FILE* out);
@@ -60,6 +61,7 @@ private:
     // Writes the oldest batch once it is done; false when none is waiting.
     bool WriteOldest(bool wait);
     void Work();
+    void Format(Batch& batch, LocalTimeCache& times) const;
 
     const PrintModes m_modes;
     std::FILE* m_out;
@@ -67,6 +69,7 @@ private:
     std::deque<std::unique_ptr<Batch>> m_inFlight;  // in input order
     std::deque<Batch*> m_queue;                     // not yet taken by a worker
     std::vector<std::unique_ptr<Batch>> m_spare;
+    LocalTimeCache m_times;  // the calling thread's, when it formats a batch
     size_t m_batchPackets;
     size_t m_maxInFlight;
     std::mutex m_lock;

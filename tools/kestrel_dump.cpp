@@ -156,7 +156,9 @@ public:
         m_modes.json = options.json;
         m_modes.lineCount = options.lineCount;
         const unsigned cores = std::thread::hardware_concurrency();
-        m_workers = static_cast<int>(std::min(cores, kMaxWorkers));
+        // One thread per core formats: the workers and this thread, which
+        // formats too rather than wait (one core: no workers, printed here).
+        m_workers = static_cast<int>(std::min(cores, kMaxFormattingThreads)) - 1;
     }
 
     int Run() {
@@ -227,7 +229,7 @@ private:
         // to format than to hand over; a stream, which may still be growing,
         // is printed packet by packet as it arrives.
         const bool heavy = m_modes.tree || m_modes.json;
-        if (heavy && !reader.IsStream() && m_workers > 1 && !m_parallel)
+        if (heavy && !reader.IsStream() && m_workers > 0 && !m_parallel)
             m_parallel = std::make_unique<dump::ParallelPrinter>(m_modes, m_workers, stdout);
         dump::ParallelPrinter* parallel = reader.IsStream() ? nullptr : m_parallel.get();
         const bool ok = ReadPackets(reader, parallel);
@@ -292,7 +294,7 @@ private:
         return true;
     }
 
-    static constexpr unsigned kMaxWorkers = 8;
+    static constexpr unsigned kMaxFormattingThreads = 8;
 
     const Options& m_options;
     dump::PrintModes m_modes;
