@@ -16,9 +16,6 @@ namespace kestrel {
 
 namespace {
 
-// Adapters open with the defaults of LiveOptions (snapshot length 65536,
-// promiscuous mode, 1000 ms read timeout, immediate mode), as kestrel-capture
-// does.
 // How often a running capture asks the library for its drop count.
 constexpr auto kDropPollInterval = std::chrono::seconds(1);
 

@@ -89,7 +89,6 @@ bool CaptureReader::Start(std::string& error) {
     }
     m_source.Unread({head, got});
     m_kind = DetectFileKind({head, got});
-    const std::string& name = m_source.Name();
     if (m_kind == FileKind::Pac) {
         m_buffer.resize(kPacBuffer);
         return true;
@@ -103,15 +102,14 @@ bool CaptureReader::Start(std::string& error) {
     }
     std::FILE* stream = m_source.OpenStream();
     if (!stream) {
-        error = "ﾌｧｲﾙを読み込めません (" + name + "): " + std::strerror(errno);
+        error = m_source.CannotRead(std::strerror(errno));
         return false;
     }
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     m_pcap = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, errbuf);
     if (!m_pcap) {
         std::fclose(stream);
-        error =
-            m_source.Failed() ? m_source.Error() : "ﾌｧｲﾙを読み込めません (" + name + "): " + errbuf;
+        error = m_source.Failed() ? m_source.Error() : m_source.CannotRead(errbuf);
         return false;
     }
     const int linkType = pcap_datalink(m_pcap);
@@ -130,7 +128,7 @@ bool CaptureReader::StartPcapRecords() {
     const uint32_t magic = Le32(head);
     m_pcapSwapped = magic == ByteSwap(kPcapMagicMicro) || magic == ByteSwap(kPcapMagicNano);
     m_pcapNano = magic == kPcapMagicNano || magic == ByteSwap(kPcapMagicNano);
-    const uint32_t version = Field32(head + 4, false);  // two 16-bit fields
+    const uint32_t version = Le32(head + 4);  // two 16-bit fields
     const bool common =
         got == sizeof head && (magic == kPcapMagicMicro || magic == kPcapMagicNano || m_pcapSwapped) &&
         version == (m_pcapSwapped ? 0x04000200u : 0x00040002u) &&
@@ -232,11 +230,10 @@ CaptureReader::Result CaptureReader::NextPcap() {
         }
         if (r < 0) {
             return Fail(m_source.Failed() ? m_source.Error()
-                                          : "ﾌｧｲﾙを読み込めません (" + m_source.Name() +
-                                                "): " + pcap_geterr(m_pcap));
+                                          : m_source.CannotRead(pcap_geterr(m_pcap)));
         }
         if (h->caplen > kMaxPacketLength) {
-            return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): ﾊﾟｹｯﾄが長すぎます。");
+            return Fail(m_source.CannotRead("ﾊﾟｹｯﾄが長すぎます。"));
         }
         m_header.tv_sec = static_cast<uint32_t>(h->ts.tv_sec);
         m_header.tv_usec = static_cast<uint32_t>(h->ts.tv_usec);
@@ -253,29 +250,27 @@ CaptureReader::Result CaptureReader::NextPcap() {
 // length beyond what Ethernet allows is an error; one beyond the file's
 // snapshot length is read and cut to it. Nanoseconds become microseconds.
 CaptureReader::Result CaptureReader::NextPcapRecord() {
-    const auto truncated = [&](const std::string& what, size_t wanted) {
+    const auto truncated = [&](const char* what, size_t wanted, size_t got) {
         if (m_source.Failed()) {
             return Fail(m_source.Error());
         }
-        return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): truncated dump file; tried to read " +
-                    std::to_string(wanted) + " " + what + " bytes, only got " +
-                    std::to_string(m_end - m_begin - (what == "header" ? 0 : kPcapRecordHeaderLength)));
+        return Fail(m_source.CannotRead("truncated dump file; tried to read " + std::to_string(wanted) +
+                                        " " + what + " bytes, only got " + std::to_string(got)));
     };
     if (!Fill(kPcapRecordHeaderLength)) {
         if (m_end == m_begin && !m_source.Failed()) {
             return Result::End;
         }
-        return truncated("header", kPcapRecordHeaderLength);
+        return truncated("header", kPcapRecordHeaderLength, m_end - m_begin);
     }
     const uint8_t* head = m_buffer.data() + m_begin;
     const uint32_t caplen = Field32(head + 8, m_pcapSwapped);
     if (caplen > kPcapMaxCaplen) {
-        return Fail("ﾌｧｲﾙを読み込めません (" + m_source.Name() + "): invalid packet capture length " +
-                    std::to_string(caplen) + ", bigger than snaplen of " +
-                    std::to_string(m_pcapSnapshot));
+        return Fail(m_source.CannotRead("invalid packet capture length " + std::to_string(caplen) +
+                                        ", bigger than snaplen of " + std::to_string(m_pcapSnapshot)));
     }
     if (!Fill(kPcapRecordHeaderLength + caplen)) {
-        return truncated("captured", caplen);
+        return truncated("captured", caplen, m_end - m_begin - kPcapRecordHeaderLength);
     }
     head = m_buffer.data() + m_begin;
     m_header.tv_sec = Field32(head, m_pcapSwapped);

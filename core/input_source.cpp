@@ -82,9 +82,13 @@ void InputSource::OpenMemory(std::span<const uint8_t> bytes) {
     m_isMemory = true;
 }
 
+std::string InputSource::CannotRead(const std::string& reason) const {
+    return "ﾌｧｲﾙを読み込めません (" + m_name + "): " + reason;
+}
+
 void InputSource::Fail(const std::string& reason) {
     if (m_error.empty()) {
-        m_error = "ﾌｧｲﾙを読み込めません (" + m_name + "): " + reason;
+        m_error = CannotRead(reason);
     }
 }
 

@@ -63,6 +63,8 @@ public:
     bool Canceled() const { return m_canceled; }
     // Why reading stopped early: a read error or a time limit, with the name.
     const std::string& Error() const { return m_error; }
+    // The message for a read that failed for `reason`, naming the input.
+    std::string CannotRead(const std::string& reason) const;
 
     // A stdio stream over the rest of the input, for libpcap's stream
     // reader. Closing the stream leaves the source open.
