@@ -145,6 +145,66 @@ bool CaptureReader::StartPcapRecords() {
     return true;
 }
 
+bool CaptureReader::OpenNear(const CaptureReader& file, uint64_t offset) {
+    if (!file.HasRecordOffsets() || !m_source.OpenAgain(file.m_source, offset)) {
+        return false;
+    }
+    m_kind = FileKind::Pcap;
+    m_pcapRecords = true;
+    m_pcapSwapped = file.m_pcapSwapped;
+    m_pcapNano = file.m_pcapNano;
+    m_pcapSnapshot = file.m_pcapSnapshot;
+    m_buffer.resize(kPacBuffer);
+    m_begin = 0;
+    m_end = m_source.ReadFull(m_buffer.data(), m_buffer.size());
+    for (size_t at = 0; at + kPcapRecordHeaderLength <= m_end; ++at) {
+        if (RecordsSeemToStartAt(at)) {
+            m_begin = at;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Real heads hold an Ethernet frame's worth of bytes or more, no more than
+// libpcap reads and no more than went over the wire, a fraction below one
+// second, and times within a day of the head before. A stretch of zeros or
+// of payload rarely passes eight in a row; when it does, the reader that
+// arrives at the true start finds the guess wrong.
+bool CaptureReader::RecordsSeemToStartAt(size_t at) const {
+    constexpr int kChain = 8;
+    constexpr int64_t kDay = 86400;
+    const uint32_t fractions = m_pcapNano ? 1000000000u : 1000000u;
+    int64_t lastSeconds = 0;
+    for (int i = 0; i < kChain; ++i) {
+        if (at + kPcapRecordHeaderLength > m_end) {
+            return i >= 2;  // the window ends: two whole heads must do
+        }
+        const uint8_t* head = m_buffer.data() + at;
+        const int64_t seconds = Field32(head, m_pcapSwapped);
+        const uint32_t caplen = Field32(head + 8, m_pcapSwapped);
+        const uint32_t len = Field32(head + 12, m_pcapSwapped);
+        if (caplen < 14 || caplen > kPcapMaxCaplen || len < caplen || len > (1u << 24) ||
+            Field32(head + 4, m_pcapSwapped) >= fractions ||
+            (i > 0 && (seconds - lastSeconds > kDay || lastSeconds - seconds > kDay))) {
+            return false;
+        }
+        lastSeconds = seconds;
+        at += kPcapRecordHeaderLength + caplen;
+    }
+    return true;
+}
+
+bool CaptureReader::ContinueAt(uint64_t offset, uint64_t skipped) {
+    m_begin = m_end = 0;
+    m_count += skipped;
+    if (!m_source.Seek(offset)) {
+        Fail(m_source.Error());
+        return false;
+    }
+    return true;
+}
+
 CaptureReader::Result CaptureReader::Fail(const std::string& error) {
     m_error = error;
     m_done = true;
@@ -166,10 +226,7 @@ CaptureReader::Result CaptureReader::Next() {
     return result;
 }
 
-bool CaptureReader::Fill(size_t size) {
-    if (m_end - m_begin >= size) {
-        return true;
-    }
+bool CaptureReader::FillMore(size_t size) {
     if (m_buffer.size() - m_begin < size) {
         // Move what is left to the front, and make room for a large record
         // (or give back the room a large record took once it is done).
@@ -245,32 +302,37 @@ CaptureReader::Result CaptureReader::NextPcap() {
     }
 }
 
+CaptureReader::Result CaptureReader::PcapTruncated(const char* what, size_t wanted, size_t got) {
+    if (m_source.Failed()) {
+        return Fail(m_source.Error());
+    }
+    return Fail(m_source.CannotRead("truncated dump file; tried to read " + std::to_string(wanted) + " " +
+                                    what + " bytes, only got " + std::to_string(got)));
+}
+
+CaptureReader::Result CaptureReader::PcapTooLong(uint32_t caplen) {
+    return Fail(m_source.CannotRead("invalid packet capture length " + std::to_string(caplen) +
+                                    ", bigger than snaplen of " + std::to_string(m_pcapSnapshot)));
+}
+
 // libpcap's rules for a record: no bytes at all is the end; part of a
 // record head or of the bytes it announces is a truncated file; a captured
 // length beyond what Ethernet allows is an error; one beyond the file's
 // snapshot length is read and cut to it. Nanoseconds become microseconds.
 CaptureReader::Result CaptureReader::NextPcapRecord() {
-    const auto truncated = [&](const char* what, size_t wanted, size_t got) {
-        if (m_source.Failed()) {
-            return Fail(m_source.Error());
-        }
-        return Fail(m_source.CannotRead("truncated dump file; tried to read " + std::to_string(wanted) +
-                                        " " + what + " bytes, only got " + std::to_string(got)));
-    };
-    if (!Fill(kPcapRecordHeaderLength)) {
+    if (!Fill(kPcapRecordHeaderLength)) [[unlikely]] {
         if (m_end == m_begin && !m_source.Failed()) {
             return Result::End;
         }
-        return truncated("header", kPcapRecordHeaderLength, m_end - m_begin);
+        return PcapTruncated("header", kPcapRecordHeaderLength, m_end - m_begin);
     }
     const uint8_t* head = m_buffer.data() + m_begin;
     const uint32_t caplen = Field32(head + 8, m_pcapSwapped);
-    if (caplen > kPcapMaxCaplen) {
-        return Fail(m_source.CannotRead("invalid packet capture length " + std::to_string(caplen) +
-                                        ", bigger than snaplen of " + std::to_string(m_pcapSnapshot)));
+    if (caplen > kPcapMaxCaplen) [[unlikely]] {
+        return PcapTooLong(caplen);
     }
-    if (!Fill(kPcapRecordHeaderLength + caplen)) {
-        return truncated("captured", caplen, m_end - m_begin - kPcapRecordHeaderLength);
+    if (!Fill(kPcapRecordHeaderLength + caplen)) [[unlikely]] {
+        return PcapTruncated("captured", caplen, m_end - m_begin - kPcapRecordHeaderLength);
     }
     head = m_buffer.data() + m_begin;
     m_header.tv_sec = Field32(head, m_pcapSwapped);

@@ -74,6 +74,25 @@ public:
     // True when reading ended because the limits' cancel descriptor fired.
     bool Canceled() const { return m_source.Canceled(); }
 
+    // Records at known offsets: a regular file in the common pcap form, read
+    // record by record. Then several readers can share out one file.
+    bool HasRecordOffsets() const { return m_pcapRecords && m_source.IsRegularFile(); }
+    // The file offset of the record the next Next() reads (HasRecordOffsets()).
+    uint64_t RecordOffset() const { return m_source.Position() - (m_end - m_begin); }
+    // The size of the file now (HasRecordOffsets()).
+    uint64_t FileSize() const { return m_source.FileSize(); }
+    // Opens the file `file` reads (HasRecordOffsets()) a second time, at the
+    // first record that seems to begin at or after `offset`: a chain of
+    // record heads that could all be real within the first 256 KiB. It is a
+    // guess, true only if a reader of the records before arrives there; see
+    // RecordOffset(). False when no such chain is found.
+    bool OpenNear(const CaptureReader& file, uint64_t offset);
+    // Reading goes on at `offset`, the start of a record, and `skipped`
+    // packets count as given: the records before `offset` were read by
+    // another reader. False (with Error()) when the file cannot be
+    // repositioned.
+    bool ContinueAt(uint64_t offset, uint64_t skipped);
+
 private:
     bool Start(std::string& error);
     Result Fail(const std::string& error);
@@ -83,9 +102,18 @@ private:
     // form (true), or leaves everything to libpcap (false).
     bool StartPcapRecords();
     Result NextPcapRecord();
-    // Makes at least `size` bytes of the ".pac" input available from m_begin;
+    // libpcap's failure for a record cut short: `got` of `wanted` bytes of
+    // its `what` ("header" or "captured").
+    [[gnu::cold]] [[gnu::noinline]] Result PcapTruncated(const char* what, size_t wanted, size_t got);
+    // libpcap's failure for a captured length beyond what it reads.
+    [[gnu::cold]] [[gnu::noinline]] Result PcapTooLong(uint32_t caplen);
+    // Makes at least `size` bytes of the input available from m_begin;
     // false at the end of the input.
-    bool Fill(size_t size);
+    bool Fill(size_t size) { return m_end - m_begin >= size || FillMore(size); }
+    bool FillMore(size_t size);
+    // True when a record head that could be real starts at m_buffer[at] and
+    // is followed by more such heads within the buffer, up to eight.
+    bool RecordsSeemToStartAt(size_t at) const;
 
     InputSource m_source;
     FileKind m_kind = FileKind::Pac;

@@ -72,6 +72,11 @@ void InputSource::OpenDescriptor(int fd, const std::string& name, const ReadLimi
     m_ownsFd = false;
     struct stat st {};
     m_regular = fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (m_regular) {
+        // A file handed over part-read is read on from where it stands.
+        const off_t at = lseek(m_fd, 0, SEEK_CUR);
+        m_position = at > 0 ? static_cast<uint64_t>(at) : 0;
+    }
     m_limits = limits;
     m_start = std::chrono::steady_clock::now();
 }
@@ -80,6 +85,47 @@ void InputSource::OpenMemory(std::span<const uint8_t> bytes) {
     m_name = "(memory)";
     m_memory = bytes;
     m_isMemory = true;
+}
+
+bool InputSource::OpenAgain(const InputSource& other, uint64_t offset) {
+    if (!other.m_regular || other.m_fd < 0) {
+        return false;
+    }
+    m_fd = fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+    if (m_fd < 0) {
+        return false;
+    }
+    m_ownsFd = true;
+    m_regular = true;
+    m_positional = true;
+    m_position = offset;
+    m_name = other.m_name;
+    return true;
+}
+
+bool InputSource::Seek(uint64_t offset) {
+    if (Failed()) {
+        return false;
+    }
+    if (!m_regular) {
+        Fail(std::strerror(ESPIPE));
+        return false;
+    }
+    if (!m_positional && lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        Fail(std::strerror(errno));
+        return false;
+    }
+    m_position = offset;
+    m_unreadBegin = m_unreadEnd = 0;
+    return true;
+}
+
+uint64_t InputSource::FileSize() const {
+    struct stat st {};
+    if (!m_regular || fstat(m_fd, &st) != 0) {
+        return 0;
+    }
+    return static_cast<uint64_t>(st.st_size);
 }
 
 std::string InputSource::CannotRead(const std::string& reason) const {
@@ -161,15 +207,18 @@ size_t InputSource::Read(void* buffer, size_t size) {
             std::memcpy(buffer, m_memory.data(), n);
         }
         m_memory = m_memory.subspan(n);
+        m_position += n;
         return n;
     }
     for (;;) {
         if (!WaitForData()) {
             return 0;
         }
-        const ssize_t n = ::read(m_fd, buffer, size);
+        const ssize_t n = m_positional ? ::pread(m_fd, buffer, size, static_cast<off_t>(m_position))
+                                       : ::read(m_fd, buffer, size);
         if (n > 0) {
             m_gotData = true;
+            m_position += static_cast<uint64_t>(n);
             return static_cast<size_t>(n);
         }
         if (n == 0) {

@@ -43,6 +43,10 @@ public:
     void OpenDescriptor(int fd, const std::string& name, const ReadLimits& limits);
     // Reads `bytes`, which must outlive the source.
     void OpenMemory(std::span<const uint8_t> bytes);
+    // Reads the regular file `other` reads a second time, from `offset`, on
+    // a descriptor of its own (positional reads: the two never disturb each
+    // other). False when `other` is not a regular file.
+    bool OpenAgain(const InputSource& other, uint64_t offset);
 
     // The name used in messages (the path, or "-" for standard input).
     const std::string& Name() const { return m_name; }
@@ -54,11 +58,19 @@ public:
     size_t ReadFull(void* buffer, size_t size);
     // Puts bytes read last back in front of the rest (at most 24, once).
     void Unread(std::span<const uint8_t> bytes);
+    // The offset in the file (or memory) of the byte the next Read gives.
+    uint64_t Position() const { return m_position - (m_unreadEnd - m_unreadBegin); }
+    // A regular file: reading goes on at `offset`. False (with Error()) when
+    // the file cannot be repositioned.
+    bool Seek(uint64_t offset);
+    // The size of a regular file now; 0 for anything else.
+    uint64_t FileSize() const;
 
     bool Failed() const { return !m_error.empty(); }
     // A pipe, FIFO, device or standard input that is not a file: data may
     // come in bursts while the input is still being written.
     bool IsStream() const { return !m_regular && !m_isMemory; }
+    bool IsRegularFile() const { return m_regular; }
     // True once a wait for data ended through the limits' cancel descriptor.
     bool Canceled() const { return m_canceled; }
     // Why reading stopped early: a read error or a time limit, with the name.
@@ -77,6 +89,8 @@ private:
     int m_fd = -1;
     bool m_ownsFd = false;
     bool m_regular = false;
+    bool m_positional = false;  // reads with pread at m_position
+    uint64_t m_position = 0;    // file offset of the next byte read() gives
     std::span<const uint8_t> m_memory;
     bool m_isMemory = false;
     uint8_t m_unread[24] = {};

@@ -25,6 +25,7 @@
 #include "core/text_helpers.h"
 #include "tools/dump_modes.h"
 #include "tools/dump_printer.h"
+#include "tools/filter_ahead.h"
 #include "tools/packet_filter.h"
 
 namespace {
@@ -155,7 +156,7 @@ public:
         m_modes.hex = options.hex;
         m_modes.json = options.json;
         m_modes.lineCount = options.lineCount;
-        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         // One thread per core formats: the workers and this thread, which
         // formats too rather than wait (one core: no workers, printed here).
         m_workers = static_cast<int>(std::min(cores, kMaxFormattingThreads)) - 1;
@@ -246,20 +247,20 @@ private:
     }
 
     bool ReadPackets(CaptureReader& reader, dump::ParallelPrinter* parallel) {
-        int number = 0;
+        // A filter on a large pcap file runs on every core.
+        dump::MatchReader matches(reader, m_filter, static_cast<unsigned>(m_workers + 1));
         while (!Done()) {
-            const CaptureReader::Result next = reader.Next();
+            const CaptureReader::Result next = matches.Next();
             if (next == CaptureReader::Result::End)
                 break;
             if (next == CaptureReader::Result::Failed)
                 return false;
-            ++number;
-            if (!m_filter.Matches(reader.Current()))
-                continue;
+            const Packet& packet = matches.Current();
+            const int number = static_cast<int>(matches.Number());
             ++m_total;
             if (parallel)
-                parallel->Add(reader.Current(), number);
-            if (!OnPacket(reader.Current(), number, parallel == nullptr))
+                parallel->Add(packet, number);
+            if (!OnPacket(packet, number, parallel == nullptr))
                 return false;
             // A pipe may still be growing: each packet is shown as it arrives.
             if (reader.IsStream() && !FlushAll())

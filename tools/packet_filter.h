@@ -21,6 +21,8 @@ public:
     // valid filter. An empty expression matches every packet.
     bool Compile(const std::string& expression, std::string& error);
     bool Matches(const Packet& packet) const;
+    // No expression: every packet matches.
+    bool Empty() const { return !m_compiled; }
 
 private:
     bpf_program m_program{};
