@@ -21,12 +21,13 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 dump="$build/tools/kestrel-dump"
 
-# measure COMMAND...: the best wall time of $runs runs (microsecond clock of
-# the shell) and the peak memory (GNU time).
-runs=5
+# measure COMMAND...: the best wall time of five runs (microsecond clock of
+# the shell) and the peak memory (GNU time). A slow command stops early, once
+# its runs have taken 20 s (tshark -V on a million packets takes minutes).
 measure() {
-    local best="" peak="" i
-    for ((i = 0; i < runs; ++i)); do
+    local best="" peak="" i spent=0
+    for ((i = 0; i < 5; ++i)); do
+        if awk "BEGIN{exit !($spent > 20)}"; then break; fi
         local start="$EPOCHREALTIME"
         /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>/dev/null || true
         local end="$EPOCHREALTIME"
@@ -35,6 +36,7 @@ measure() {
         kb="$(tail -1 "$work/time")"
         if [ -z "$best" ] || awk "BEGIN{exit !($seconds < $best)}"; then best="$seconds"; fi
         if [ -z "$peak" ] || [ "$kb" -gt "$peak" ]; then peak="$kb"; fi
+        spent="$(awk -v a="$spent" -v s="$seconds" 'BEGIN{print a + s}')"
     done
     echo "$best $peak"
 }
@@ -49,9 +51,6 @@ row() {  # row COUNT WHAT KESTREL_RESULT PEER_NAME PEER_RESULT
 
 printf "%6s  %-8s  %21s   %-18s %21s   %7s\n" packets mode "kestrel-dump" peer "" "faster"
 for count in "${counts[@]}"; do
-    # Large counts: one run each (tshark -V takes minutes on a million packets).
-    runs=5
-    [ "$count" -gt 100000 ] && runs=1
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pcap"
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pac"
     rows="$(measure "$dump" --rows "$work/t.pcap")"

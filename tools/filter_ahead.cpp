@@ -1,6 +1,8 @@
 #include "tools/filter_ahead.h"
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 
 namespace kestrel::dump {
 
@@ -35,8 +37,12 @@ FilterAhead::FilterAhead(const CaptureReader& file, const PacketFilter& filter, 
         m_regions[i].limit = i + 1 < count ? first + (size - first) / count * (i + 1)
                                            : std::numeric_limits<uint64_t>::max();
     }
-    for (int i = 0; i < helpers && static_cast<size_t>(i) + 1 < count; ++i) {
-        m_helpers.emplace_back([this] { Help(); });
+    try {
+        for (int i = 0; i < helpers && static_cast<size_t>(i) + 1 < count; ++i) {
+            m_helpers.emplace_back([this] { Help(); });
+        }
+    } catch (const std::system_error&) {
+        // No more threads to be had: fewer helpers, or the reading thread alone.
     }
 }
 
@@ -60,30 +66,36 @@ void FilterAhead::Help() {
 
 void FilterAhead::Scan(Region& region) {
     FilteredRegion& found = region.found;
-    CaptureReader reader;
-    if (reader.OpenNear(m_file, region.start)) {
-        found.started = true;
-        found.begin = found.end = reader.RecordOffset();
-        while (!m_stop.load(std::memory_order_relaxed) && found.end < region.limit) {
-            if (found.bytes.size() >= kMatchBytes) {
-                m_stop = true;  // a filter that selects much: read on alone
-                break;
+    try {
+        CaptureReader reader;
+        if (reader.OpenNear(m_file, region.start)) {
+            found.started = true;
+            found.begin = found.end = reader.RecordOffset();
+            while (!m_stop.load(std::memory_order_relaxed) && found.end < region.limit) {
+                if (found.bytes.size() >= kMatchBytes) {
+                    m_stop = true;  // a filter that selects much: read on alone
+                    break;
+                }
+                if (reader.Next() != CaptureReader::Result::Packet) {
+                    // The end, or an error: the reading thread meets it for
+                    // itself at this record, with its own message.
+                    break;
+                }
+                ++found.records;
+                const Packet& packet = reader.Current();
+                if (m_filter.Matches(packet)) {
+                    found.numbers.push_back(found.records);
+                    found.headers.push_back(*packet.header);
+                    found.bytes.insert(found.bytes.end(), packet.data,
+                                       packet.data + packet.header->caplen);
+                }
+                found.end = reader.RecordOffset();
             }
-            if (reader.Next() != CaptureReader::Result::Packet) {
-                // The end, or an error: the reading thread meets it for
-                // itself at this record, with its own message.
-                break;
-            }
-            ++found.records;
-            const Packet& packet = reader.Current();
-            if (m_filter.Matches(packet)) {
-                found.numbers.push_back(found.records);
-                found.headers.push_back(*packet.header);
-                found.bytes.insert(found.bytes.end(), packet.data,
-                                   packet.data + packet.header->caplen);
-            }
-            found.end = reader.RecordOffset();
         }
+    } catch (const std::bad_alloc&) {
+        // No memory for work ahead: the reading thread reads on alone.
+        found.started = false;
+        m_stop = true;
     }
     {
         std::lock_guard<std::mutex> hold(m_lock);
