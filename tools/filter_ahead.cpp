@@ -14,16 +14,16 @@ namespace {
 constexpr size_t kMatchBytes = 128 * 1024;
 // Regions smaller than this are not worth the hand-over.
 constexpr uint64_t kMinRegion = 4u << 20;
-// Regions per thread: the reading thread must not wait long for the region
-// it comes to, nor a helper sit idle at the end.
-constexpr unsigned kRegionsPerThread = 4;
+// Regions per core: the reading thread must not wait long for the region it
+// comes to, nor a helper sit idle at the end.
+constexpr unsigned kRegionsPerCore = 4;
 
 }  // namespace
 
-int FilterAhead::RegionsFor(uint64_t size, unsigned threads) {
-    if (threads < 2) return 1;
+int FilterAhead::RegionsFor(uint64_t size, unsigned cores) {
+    if (cores < 2) return 1;
     const uint64_t bySize = size / kMinRegion;
-    return static_cast<int>(std::max<uint64_t>(1, std::min<uint64_t>(bySize, threads * kRegionsPerThread)));
+    return static_cast<int>(std::max<uint64_t>(1, std::min<uint64_t>(bySize, cores * kRegionsPerCore)));
 }
 
 FilterAhead::FilterAhead(const CaptureReader& file, const PacketFilter& filter, int regions,
@@ -131,12 +131,14 @@ const FilteredRegion* FilterAhead::Take(uint64_t recordOffset) {
     return found.started && found.begin == recordOffset ? &found : nullptr;
 }
 
-MatchReader::MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned threads)
+MatchReader::MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned cores)
     : MatchReader(reader, filter,
                   filter.Empty() || !reader.HasRecordOffsets()
                       ? 1
-                      : FilterAhead::RegionsFor(reader.FileSize(), threads),
-                  static_cast<int>(threads) - 1) {}
+                      : FilterAhead::RegionsFor(reader.FileSize(), cores),
+                  // A helper per core: the reading thread hands out the work
+                  // and waits at times, so it does not count as one.
+                  static_cast<int>(cores)) {}
 
 MatchReader::MatchReader(CaptureReader& reader, const PacketFilter& filter, int regions, int helpers)
     : m_reader(reader), m_filter(filter) {

@@ -48,9 +48,9 @@ public:
     FilterAhead(const FilterAhead&) = delete;
     FilterAhead& operator=(const FilterAhead&) = delete;
 
-    // The regions a file of `size` bytes is shared into among `threads`
-    // threads: 1 (nothing ahead) for files too small to gain.
-    static int RegionsFor(uint64_t size, unsigned threads);
+    // The regions a file of `size` bytes is shared into on `cores` cores:
+    // 1 (nothing ahead) on one core or for files too small to gain.
+    static int RegionsFor(uint64_t size, unsigned cores);
 
     // Where the next region not yet handed over begins (the largest
     // offset when none is left).
@@ -93,8 +93,8 @@ private:
 // in the input: a large pcap file is filtered on several cores.
 class MatchReader {
 public:
-    // Up to `threads` threads filter, the calling one included.
-    MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned threads);
+    // On a machine of `cores` cores.
+    MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned cores);
     // Exactly `regions` regions and `helpers` helper threads (1 and 0: the
     // calling thread alone).
     MatchReader(CaptureReader& reader, const PacketFilter& filter, int regions, int helpers);
