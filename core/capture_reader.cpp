@@ -35,6 +35,9 @@ constexpr uint32_t kPcapMaxCaplen = 262144;
 // ".pac" read buffer: large enough that a regular file takes few reads; a
 // larger record grows it for as long as it is needed.
 constexpr size_t kPacBuffer = 1 << 18;
+// A reader opened near an offset (one of several sharing out a file): a
+// smaller buffer does as well.
+constexpr size_t kNearBuffer = 1 << 16;
 
 }  // namespace
 
@@ -154,7 +157,10 @@ bool CaptureReader::OpenNear(const CaptureReader& file, uint64_t offset) {
     m_pcapSwapped = file.m_pcapSwapped;
     m_pcapNano = file.m_pcapNano;
     m_pcapSnapshot = file.m_pcapSnapshot;
-    m_buffer.resize(kPacBuffer);
+    m_done = false;
+    m_error.clear();
+    m_count = 0;
+    m_buffer.resize(kNearBuffer);
     m_begin = 0;
     m_end = m_source.ReadFull(m_buffer.data(), m_buffer.size());
     for (size_t at = 0; at + kPcapRecordHeaderLength <= m_end; ++at) {

@@ -85,7 +85,8 @@ public:
     // first record that seems to begin at or after `offset`: a chain of
     // record heads that could all be real within the first 256 KiB. It is a
     // guess, true only if a reader of the records before arrives there; see
-    // RecordOffset(). False when no such chain is found.
+    // RecordOffset(). False when no such chain is found. Called again (for
+    // the same file), the reader moves, keeping its buffer.
     bool OpenNear(const CaptureReader& file, uint64_t offset);
     // Reading goes on at `offset`, the start of a record, and `skipped`
     // packets count as given: the records before `offset` were read by

@@ -91,9 +91,13 @@ bool InputSource::OpenAgain(const InputSource& other, uint64_t offset) {
     if (!other.m_regular || other.m_fd < 0) {
         return false;
     }
-    m_fd = fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
-    if (m_fd < 0) {
-        return false;
+    m_error.clear();
+    m_unreadBegin = m_unreadEnd = 0;
+    if (!m_positional || m_fd < 0) {
+        m_fd = fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+        if (m_fd < 0) {
+            return false;
+        }
     }
     m_ownsFd = true;
     m_regular = true;

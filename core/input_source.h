@@ -45,7 +45,8 @@ public:
     void OpenMemory(std::span<const uint8_t> bytes);
     // Reads the regular file `other` reads a second time, from `offset`, on
     // a descriptor of its own (positional reads: the two never disturb each
-    // other). False when `other` is not a regular file.
+    // other). Called again (for the same file), it moves to `offset`. False
+    // when `other` is not a regular file.
     bool OpenAgain(const InputSource& other, uint64_t offset);
 
     // The name used in messages (the path, or "-" for standard input).

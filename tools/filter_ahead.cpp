@@ -61,13 +61,13 @@ size_t FilterAhead::Claim() {
 }
 
 void FilterAhead::Help() {
-    for (size_t i = Claim(); i < m_regions.size(); i = Claim()) Scan(m_regions[i]);
+    CaptureReader reader;
+    for (size_t i = Claim(); i < m_regions.size(); i = Claim()) Scan(m_regions[i], reader);
 }
 
-void FilterAhead::Scan(Region& region) {
+void FilterAhead::Scan(Region& region, CaptureReader& reader) {
     FilteredRegion& found = region.found;
     try {
-        CaptureReader reader;
         if (reader.OpenNear(m_file, region.start)) {
             found.started = true;
             found.begin = found.end = reader.RecordOffset();
@@ -116,7 +116,7 @@ const FilteredRegion* FilterAhead::Take(uint64_t recordOffset) {
         // one, when the helpers are behind).
         const size_t other = Claim();
         if (other < m_regions.size()) {
-            Scan(m_regions[other]);
+            Scan(m_regions[other], m_ownScanner);
             continue;
         }
         size_t unclaimed = index;

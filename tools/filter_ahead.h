@@ -75,12 +75,14 @@ private:
     // Claims the next region nobody has claimed: its index, or the region
     // count when none is left.
     size_t Claim();
-    void Scan(Region& region);
+    // Filters `region` with `reader`, a reader of the calling thread's.
+    void Scan(Region& region, CaptureReader& reader);
     void Help();
 
     const CaptureReader& m_file;
     const PacketFilter& m_filter;
     std::vector<Region> m_regions;  // the first is the reading thread's own
+    CaptureReader m_ownScanner;     // the reading thread's, for later regions
     size_t m_next = 1;              // the region Take hands over next
     std::atomic<size_t> m_claimed{1};
     std::atomic<bool> m_stop{false};
