@@ -11,7 +11,7 @@ namespace {
 // Matching frames kept for one region before the rest of it is left to the
 // reading thread. A filter that selects that much is printing-bound and
 // gains nothing ahead; no region is begun after that.
-constexpr size_t kMatchBytes = 128 * 1024;
+constexpr size_t kMatchBytes = 64 * 1024;
 // Regions smaller than this are not worth the hand-over.
 constexpr uint64_t kMinRegion = 4u << 20;
 // Regions per core: the reading thread must not wait long for the region it
