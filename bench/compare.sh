@@ -21,32 +21,45 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 dump="$build/tools/kestrel-dump"
 
-# measure COMMAND...: the best wall time of five runs (microsecond clock of
-# the shell) and the peak memory (GNU time). A slow command stops early, once
-# its runs have taken 20 s (tshark -V on a million packets takes minutes).
-measure() {
-    local best="" peak="" i spent=0
-    # Every command starts with the captures in the page cache: a machine
-    # may page out a file left unread for a while (tshark runs for minutes).
-    cat "$work"/t.pcap "$work"/t.pac >/dev/null
-    for ((i = 0; i < 5; ++i)); do
-        if awk "BEGIN{exit !($spent > 20)}"; then break; fi
-        local start="$EPOCHREALTIME"
-        /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>/dev/null || true
-        local end="$EPOCHREALTIME"
-        local seconds kb
-        seconds="$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.4f", b - a}')"
-        kb="$(tail -1 "$work/time")"
-        if [ -z "$best" ] || awk "BEGIN{exit !($seconds < $best)}"; then best="$seconds"; fi
-        if [ -z "$peak" ] || [ "$kb" -gt "$peak" ]; then peak="$kb"; fi
-        spent="$(awk -v a="$spent" -v s="$seconds" 'BEGIN{print a + s}')"
-    done
-    echo "$best $peak"
+# once COMMAND...: one run: its wall time (microsecond clock of the shell)
+# and its peak memory (GNU time), as "SECONDS KB".
+once() {
+    local start="$EPOCHREALTIME"
+    /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null 2>/dev/null || true
+    local end="$EPOCHREALTIME"
+    awk -v a="$start" -v b="$end" -v kb="$(tail -1 "$work/time")" 'BEGIN{printf "%.4f %d", b - a, kb}'
 }
 
-row() {  # row COUNT WHAT KESTREL_RESULT PEER_NAME PEER_RESULT
-    local ks="${3% *}" km="${3#* }" ps="${5% *}" pm="${5#* }"
-    awk -v n="$1" -v what="$2" -v ks="$ks" -v km="$km" -v peer="$4" -v ps="$ps" -v pm="$pm" 'BEGIN{
+# row COUNT WHAT PEER_NAME KESTREL_COMMAND... -- PEER_COMMAND...: the two
+# commands run in turns, five times each, so that both meet the machine in
+# the same state; each side's best time and largest peak memory. A side
+# whose runs have taken 20 s runs no more (tshark -V on a million packets
+# takes minutes). The captures are read into the page cache first: a
+# machine may page out a file left unread for a while.
+row() {
+    local count="$1" what="$2" peer="$3"
+    shift 3
+    local -a ours=() theirs=()
+    while [ "$1" != "--" ]; do ours+=("$1"); shift; done
+    shift
+    theirs=("$@")
+    cat "$work"/t.pcap "$work"/t.pac >/dev/null
+    local i ks="" km=0 ps="" pm=0 kspent=0 pspent=0 r
+    for ((i = 0; i < 5; ++i)); do
+        if awk "BEGIN{exit !($kspent <= 20)}"; then
+            r="$(once "${ours[@]}")"
+            ks="$(awk -v b="$ks" -v s="${r% *}" 'BEGIN{print (b == "" || s < b) ? s : b}')"
+            km=$(( ${r#* } > km ? ${r#* } : km ))
+            kspent="$(awk -v a="$kspent" -v s="${r% *}" 'BEGIN{print a + s}')"
+        fi
+        if awk "BEGIN{exit !($pspent <= 20)}"; then
+            r="$(once "${theirs[@]}")"
+            ps="$(awk -v b="$ps" -v s="${r% *}" 'BEGIN{print (b == "" || s < b) ? s : b}')"
+            pm=$(( ${r#* } > pm ? ${r#* } : pm ))
+            pspent="$(awk -v a="$pspent" -v s="${r% *}" 'BEGIN{print a + s}')"
+        fi
+    done
+    awk -v n="$count" -v what="$what" -v ks="$ks" -v km="$km" -v peer="$peer" -v ps="$ps" -v pm="$pm" 'BEGIN{
         ratio = (ks > 0) ? ps / ks : 0;
         printf "%6d  %-8s  %8.4f s %7.1f MB   %-18s %8.4f s %7.1f MB   %6.1fx\n",
             n, what, ks, km / 1024, peer, ps, pm / 1024, ratio }'
@@ -56,21 +69,16 @@ printf "%6s  %-8s  %21s   %-18s %21s   %7s\n" packets mode "kestrel-dump" peer "
 for count in "${counts[@]}"; do
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pcap"
     "$build/bench/kestrel-bench-traffic" "$count" "$work/t.pac"
-    rows="$(measure "$dump" --rows "$work/t.pcap")"
-    row "$count" rows "$rows" "tcpdump -nn -r" "$(measure tcpdump -nn -r "$work/t.pcap")"
-    row "$count" rows "$rows" "tshark -r" "$(measure tshark -n -r "$work/t.pcap")"
-    row "$count" tree "$(measure "$dump" --tree "$work/t.pcap")" "tshark -V -r" \
-        "$(measure tshark -n -V -r "$work/t.pcap")"
-    row "$count" json "$(measure "$dump" --json "$work/t.pcap")" "tshark -T json -r" \
-        "$(measure tshark -n -T json -r "$work/t.pcap")"
-    row "$count" f.tcp80 "$(measure "$dump" -f 'tcp port 80' "$work/t.pcap")" "tcpdump -nn -r F" \
-        "$(measure tcpdump -nn -r "$work/t.pcap" 'tcp port 80')"
-    row "$count" f.udp "$(measure "$dump" -f udp "$work/t.pcap")" "tcpdump -nn -r F" \
-        "$(measure tcpdump -nn -r "$work/t.pcap" udp)"
-    row "$count" hex "$(measure "$dump" --hex "$work/t.pcap")" "tcpdump -nn -xx -r" \
-        "$(measure tcpdump -nn -xx -r "$work/t.pcap")"
-    row "$count" rows.pac "$(measure "$dump" --rows "$work/t.pac")" "tcpdump -nn -r" \
-        "$(measure tcpdump -nn -r "$work/t.pcap")"
-    row "$count" convert "$(measure "$dump" -w "$work/o.pcap" "$work/t.pac")" "tcpdump -r -w" \
-        "$(measure tcpdump -r "$work/t.pcap" -w "$work/o.pcap")"
+    f="$work/t.pcap"
+    row "$count" rows "tcpdump -nn -r" "$dump" --rows "$f" -- tcpdump -nn -r "$f"
+    row "$count" rows "tshark -r" "$dump" --rows "$f" -- tshark -n -r "$f"
+    row "$count" tree "tshark -V -r" "$dump" --tree "$f" -- tshark -n -V -r "$f"
+    row "$count" json "tshark -T json -r" "$dump" --json "$f" -- tshark -n -T json -r "$f"
+    row "$count" f.tcp80 "tcpdump -nn -r F" "$dump" -f 'tcp port 80' "$f" -- \
+        tcpdump -nn -r "$f" 'tcp port 80'
+    row "$count" f.udp "tcpdump -nn -r F" "$dump" -f udp "$f" -- tcpdump -nn -r "$f" udp
+    row "$count" hex "tcpdump -nn -xx -r" "$dump" --hex "$f" -- tcpdump -nn -xx -r "$f"
+    row "$count" rows.pac "tcpdump -nn -r" "$dump" --rows "$work/t.pac" -- tcpdump -nn -r "$f"
+    row "$count" convert "tcpdump -r -w" "$dump" -w "$work/o.pcap" "$work/t.pac" -- \
+        tcpdump -r "$f" -w "$work/o.pcap"
 done
