@@ -16,7 +16,7 @@ constexpr size_t kMatchBytes = 64 * 1024;
 constexpr uint64_t kMinRegion = 4u << 20;
 // Regions per core: the reading thread must not wait long for the region it
 // comes to, nor a helper sit idle at the end.
-constexpr unsigned kRegionsPerCore = 4;
+constexpr unsigned kRegionsPerCore = 8;
 
 }  // namespace
 
