@@ -34,9 +34,9 @@ FilterAhead::FilterAhead(const CaptureReader& file, const PacketFilter& filter, 
     const size_t count = m_regions.size();
     for (size_t i = 0; i < count; ++i) {
         m_regions[i].start = first + (size - first) / count * i;
-        m_regions[i].limit = i + 1 < count ? first + (size - first) / count * (i + 1)
-                                           : std::numeric_limits<uint64_t>::max();
+        if (i > 0) m_regions[i - 1].limit = m_regions[i].start;
     }
+    m_regions.back().limit = std::numeric_limits<uint64_t>::max();
     try {
         for (int i = 0; i < helpers && static_cast<size_t>(i) + 1 < count; ++i) {
             m_helpers.emplace_back([this] { Help(); });
@@ -132,17 +132,15 @@ const FilteredRegion* FilterAhead::Take(uint64_t recordOffset) {
 }
 
 MatchReader::MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned cores)
-    : MatchReader(reader, filter,
-                  filter.Empty() || !reader.HasRecordOffsets()
-                      ? 1
-                      : FilterAhead::RegionsFor(reader.FileSize(), cores),
+    : MatchReader(reader, filter, FilterAhead::RegionsFor(reader.FileSize(), cores),
                   // A helper per core: the reading thread hands out the work
                   // and waits at times, so it does not count as one.
                   static_cast<int>(cores)) {}
 
 MatchReader::MatchReader(CaptureReader& reader, const PacketFilter& filter, int regions, int helpers)
     : m_reader(reader), m_filter(filter) {
-    if (regions > 1 && helpers > 0 && reader.HasRecordOffsets())
+    // Without a filter every packet is printed: nothing to gain ahead.
+    if (regions > 1 && helpers > 0 && !filter.Empty() && reader.HasRecordOffsets())
         m_ahead = std::make_unique<FilterAhead>(reader, filter, regions, helpers);
 }
 

@@ -97,8 +97,8 @@ class MatchReader {
 public:
     // On a machine of `cores` cores.
     MatchReader(CaptureReader& reader, const PacketFilter& filter, unsigned cores);
-    // Exactly `regions` regions and `helpers` helper threads (1 and 0: the
-    // calling thread alone).
+    // `regions` regions and `helpers` helper threads, for a filter on a file
+    // with record offsets (1 and 0: the calling thread alone).
     MatchReader(CaptureReader& reader, const PacketFilter& filter, int regions, int helpers);
 
     // The next matching packet (Current(), Number()); the end or a failure
