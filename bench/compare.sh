@@ -19,7 +19,7 @@ counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(1000 10000 30000)
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-dump="$build/tools/kestrel-dump"
+dump="$build/kestrel-dump/kestrel-dump"
 
 # once COMMAND...: one run: its wall time (microsecond clock of the shell)
 # and its peak memory (GNU time), as "SECONDS KB".

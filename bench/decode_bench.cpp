@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_util.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel {
 namespace {

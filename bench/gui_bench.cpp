@@ -17,7 +17,7 @@
 #include "core/pac_file.h"
 #include "list/packet_list.h"
 #include "pane_host_fixture.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 namespace {
 

@@ -276,7 +276,7 @@ std::string FindCaptureHelper() {
     std::vector<std::string> candidates;
     if (const std::string folder = ProgramFolder(); !folder.empty()) {
         candidates.push_back(folder + "/" + kHelperName);
-        candidates.push_back(folder + "/../tools/" + kHelperName);
+        candidates.push_back(folder + "/../" + kHelperName + "/" + kHelperName);
     }
     candidates.push_back(std::string(KESTREL_INSTALL_BINDIR) + "/" + kHelperName);
     for (const std::string& path : candidates) {

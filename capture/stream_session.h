@@ -46,8 +46,8 @@ std::unique_ptr<PcapSession> OpenProcessStream(ProcessStream stream, std::string
 std::unique_ptr<PcapSession> OpenPathStream(const std::string& path);
 
 // The capture helper to run: $KESTREL_CAPTURE_HELPER, else kestrel-capture
-// beside this program, in the build tree's tools folder next to it, or in
-// the folder it is installed to. Empty when none is there.
+// beside this program, in the build tree's kestrel-capture folder next to
+// it, or in the folder it is installed to. Empty when none is there.
 std::string FindCaptureHelper();
 
 // Runs the capture helper on the adapter `systemName` with `filter` (empty:

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The characters per data line follow from the size, so seeds stay whole

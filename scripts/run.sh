@@ -22,4 +22,4 @@ if [ -x "$build/shell/kestrel" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/shell/kestrel" "${files[@]}"
 fi
 # Without the desktop program, show the packets on the terminal.
-"$build/tools/kestrel-dump" --rows "${files[@]}"
+"$build/kestrel-dump/kestrel-dump" --rows "${files[@]}"

@@ -1,35 +1,41 @@
-# Fails when a folder includes a header from a folder above it. The folders
-# are the layers: core and capture (no Qt) < tree/decode < framework < the
-# panes (list, tree view, dump) < shell; tools use the layers without Qt.
+# Fails when a folder includes a header from a folder above it, or when a
+# folder that builds without Qt includes a Qt header. The folders are the
+# layers: core and capture < decode (all without Qt) < framework < the panes
+# (list, tree, dump) < shell. The command-line programs kestrel-dump and
+# kestrel-capture and the developer tools use the layers without Qt.
 #   cmake -DSOURCE_DIR=<project> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_core core)
 set(allowed_capture capture core)
-set(allowed_decode core tree)
-set(allowed_tools core capture tree tools)
+set(allowed_decode core decode)
+set(allowed_kestrel-dump core capture decode kestrel-dump)
+set(allowed_kestrel-capture core capture kestrel-capture)
+set(allowed_tools core tools)
 set(allowed_framework core framework)
-set(allowed_dump core capture framework tree dump)
-set(allowed_tree_view core capture framework tree dump)
-set(allowed_list core capture framework tree dump list)
+set(allowed_dump core capture framework decode tree dump)
+set(allowed_tree core capture framework decode tree dump)
+set(allowed_list core capture framework decode tree dump list)
+set(allowed_shell core capture framework decode tree dump list shell)
+set(without_qt core capture decode kestrel-dump kestrel-capture tools)
 
-function(check_folder layer)
-    file(GLOB_RECURSE sources ${SOURCE_DIR}/${ARGN})
+foreach(layer core capture decode kestrel-dump kestrel-capture tools framework dump tree list shell)
+    file(GLOB_RECURSE sources ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
+    if(NOT sources)
+        message(SEND_ERROR "${layer}/ holds no sources")
+    endif()
     foreach(source ${sources})
-        file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
+        file(STRINGS ${source} includes REGEX "^#include \"[a-z_-]+/")
         foreach(line ${includes})
-            string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" folder "${line}")
+            string(REGEX REPLACE "^#include \"([a-z_-]+)/.*" "\\1" folder "${line}")
             if(NOT folder IN_LIST allowed_${layer})
                 message(SEND_ERROR "${source}: ${line} (layer ${layer} may include ${allowed_${layer}})")
             endif()
         endforeach()
+        if(layer IN_LIST without_qt)
+            file(STRINGS ${source} qt REGEX "^#include <Q")
+            if(qt)
+                message(SEND_ERROR "${source}: ${qt} (${layer}/ builds without Qt)")
+            endif()
+        endif()
     endforeach()
-endfunction()
-
-check_folder(core core/*.h core/*.cpp)
-check_folder(capture capture/*.h capture/*.cpp)
-check_folder(decode tree/decode/*.h tree/decode/*.cpp)
-check_folder(tools tools/*.h tools/*.cpp)
-check_folder(framework framework/*.h framework/*.cpp)
-check_folder(dump dump/*.h dump/*.cpp)
-check_folder(tree_view tree/packet_tree.h tree/packet_tree.cpp)
-check_folder(list list/*.h list/*.cpp)
+endforeach()

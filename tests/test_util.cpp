@@ -94,8 +94,7 @@ TempDir::TempDir() {
 }
 
 InstalledHelperCopy::InstalledHelperCopy() {
-    const std::filesystem::path source =
-        std::filesystem::path(KESTREL_BINARY_DIR_FOR_TESTS) / "tools" / "kestrel-capture";
+    const std::filesystem::path source = KESTREL_CAPTURE_PROGRAM;
     if (geteuid() != 0) {
         m_why = "making a privileged helper needs root";
         return;
@@ -122,6 +121,17 @@ InstalledHelperCopy::InstalledHelperCopy() {
                                " && setcap cap_net_raw,cap_net_admin+ep " + helper;
     if (ec || std::system(script.c_str()) != 0)
         m_why = "cannot give the helper copy its group, mode and capabilities";
+}
+
+std::filesystem::path InstalledHelperCopy::Reachable(const std::filesystem::path& program) const {
+    const std::filesystem::path copy = m_dir.File(program.filename().string());
+    std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::group_exec |
+                                           std::filesystem::perms::others_read |
+                                           std::filesystem::perms::others_exec);
+    return copy;
 }
 
 int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,

@@ -107,8 +107,9 @@ private:
 std::thread FeedFifo(const std::filesystem::path& path, std::vector<uint8_t> bytes);
 
 // A copy of the capture helper kestrel-capture as its installation makes it:
-// root:kestrel, mode 0750, with cap_net_raw,cap_net_admin, in a folder that
-// everyone may enter; beside it a folder everyone may write to. Needs root,
+// root:kestrel, mode 0750, with cap_net_raw,cap_net_admin, in a private
+// temporary folder that everyone may enter; beside it a folder everyone may
+// write to. The folder goes with the object. Needs root,
 // setcap and setpriv (the group kestrel is made when missing); Why() says
 // what was missing otherwise.
 class InstalledHelperCopy {
@@ -118,6 +119,9 @@ public:
     const std::string& Why() const { return m_why; }
     std::filesystem::path Helper() const { return m_dir.File("kestrel-capture"); }
     std::filesystem::path Outputs() const { return m_dir.File("out"); }
+    // A copy of `program` beside the helper, which the unprivileged user can
+    // run wherever the build tree lives (a clone in a 0700 home folder, say).
+    std::filesystem::path Reachable(const std::filesystem::path& program) const;
 
 private:
     TempDir m_dir;

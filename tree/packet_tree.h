@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/packet.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 class QMenu;
 

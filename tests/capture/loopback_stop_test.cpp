@@ -34,7 +34,7 @@ std::string DumpPath() {
     // KESTREL_DUMP points the measurement at another build of the tool.
     if (const char* path = std::getenv("KESTREL_DUMP"))
         return path;
-    return std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump";
+    return std::string(KESTREL_DUMP_PROGRAM);
 }
 
 // Inodes of the packet sockets bound to an interface (the capture is open).

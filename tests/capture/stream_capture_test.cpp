@@ -510,7 +510,7 @@ TEST(UnprivilegedCapture, EngineUsesTheHelperOnlyForTheGroup) {
     const test::InstalledHelperCopy helper;
     if (!helper.Usable())
         GTEST_SKIP() << helper.Why();
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string self = helper.Reachable(std::filesystem::read_symlink("/proc/self/exe")).string();
     for (const char* side : {"member", "outsider"}) {
         std::string output;
         const int status = test::RunUnprivileged(

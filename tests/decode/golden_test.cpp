@@ -2,7 +2,7 @@
 // project's corpus (tests/corpus) file by file, and packets of the peer
 // captures when they are there. Each expectation was checked against the
 // decoders' rules and field by field against tshark -V of the same packets
-// (for the corpus: tools/compare_with_tshark.py).
+// (for the corpus: tools/corpus/compare_with_tshark.py).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -52,7 +52,7 @@ const GoldenCase kCases[] = {
 
 std::string RunDump(const std::string& arguments) {
     const std::string command =
-        std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments;
+        std::string(KESTREL_DUMP_PROGRAM) + " " + arguments;
     std::string out;
     if (std::FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[65536];

@@ -8,7 +8,7 @@
 
 #include "core/packet.h"
 #include "test_util.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel::test {
 

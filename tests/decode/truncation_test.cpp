@@ -9,7 +9,7 @@
 #include "core/capture_file.h"
 #include "core/packet_store.h"
 #include "test_util.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel {
 namespace {

@@ -23,10 +23,10 @@
 #include "core/local_time.h"
 #include "core/row_text.h"
 #include "core/text_helpers.h"
-#include "tools/dump_modes.h"
-#include "tools/dump_printer.h"
-#include "tools/filter_ahead.h"
-#include "tools/packet_filter.h"
+#include "kestrel-dump/dump_modes.h"
+#include "kestrel-dump/dump_printer.h"
+#include "kestrel-dump/filter_ahead.h"
+#include "kestrel-dump/packet_filter.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 //
 // Bytes not captured: a field whose bytes were not all captured is not shown
 // and the section stops there; the heading keeps its range of 28 bytes.
-#include "tree/decode/decoders.h"
+#include "decode/decoders.h"
 
 namespace kestrel {
 

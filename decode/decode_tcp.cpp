@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "core/text_helpers.h"
-#include "tree/decode/decoders.h"
+#include "decode/decoders.h"
 
 namespace kestrel {
 

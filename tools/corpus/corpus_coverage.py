@@ -12,7 +12,7 @@ the first one does.
     cmake -S . -B build/cov -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_BUILD_GUI=OFF \\
         -DCMAKE_CXX_FLAGS='--coverage -O0' -DCMAKE_EXE_LINKER_FLAGS=--coverage
     cmake --build build/cov --target kestrel-dump decode_tests core_tests
-    python3 tools/corpus_coverage.py build/cov ../shared/captures tests/corpus
+    python3 tools/corpus/corpus_coverage.py build/cov ../shared/captures tests/corpus
 
 Not part of CI: the comparison is made when the corpus changes.
 """
@@ -25,10 +25,10 @@ import sys
 import tempfile
 
 SOURCES = [
-    "tree/decode/decode_ethernet.cpp", "tree/decode/decode_arp.cpp",
-    "tree/decode/decode_ip.cpp", "tree/decode/decode_icmp.cpp",
-    "tree/decode/decode_igmp.cpp", "tree/decode/decode_tcp.cpp",
-    "tree/decode/decode_udp.cpp", "tree/decode/decode_tree.cpp",
+    "decode/decode_ethernet.cpp", "decode/decode_arp.cpp",
+    "decode/decode_ip.cpp", "decode/decode_icmp.cpp",
+    "decode/decode_igmp.cpp", "decode/decode_tcp.cpp",
+    "decode/decode_udp.cpp", "decode/decode_tree.cpp",
     "core/row_text.cpp", "core/text_helpers.cpp", "core/local_time.cpp",
 ]
 
@@ -42,7 +42,7 @@ def run(build, folder, empty):
     """Runs everything over the files of `folder`; gives {source: (lines, branches)}."""
     for gcda in glob.glob(os.path.join(build, "**", "*.gcda"), recursive=True):
         os.remove(gcda)
-    dump = os.path.join(build, "tools", "kestrel-dump")
+    dump = os.path.join(build, "kestrel-dump", "kestrel-dump")
     for path in captures(folder):
         for mode in ("--tree", "--rows", "--hex"):
             subprocess.run([dump, mode, path], stdout=subprocess.DEVNULL, check=True,
@@ -57,7 +57,7 @@ def run(build, folder, empty):
     reached = {}
     with tempfile.TemporaryDirectory() as work:
         for source in SOURCES:
-            folder_of = "tree/CMakeFiles/kestrel_decode.dir/decode" if source.startswith("tree") \
+            folder_of = "decode/CMakeFiles/kestrel_decode.dir" if source.startswith("decode") \
                 else "core/CMakeFiles/kestrel_core.dir"
             gcda = os.path.join(os.path.abspath(build), folder_of,
                                 os.path.basename(source) + ".gcda")

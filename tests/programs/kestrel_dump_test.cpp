@@ -56,7 +56,7 @@ DumpRun RunShell(const std::string& command) {
 // Runs kestrel-dump with `arguments` (already shell-quoted; `before` is put
 // in front of the command: variables, or a pipe into it).
 DumpRun Dump(const std::string& arguments, const std::string& before = "") {
-    return RunShell(before + std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " + arguments);
+    return RunShell(before + std::string(KESTREL_DUMP_PROGRAM) + " " + arguments);
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
@@ -97,7 +97,7 @@ TEST(KestrelDump, JsonIsTheTreeAndTheRow) {
     auto files = test::AllCaptureFiles();
     const std::string sample = std::string(KESTREL_BINARY_DIR) + "/sample.pac";
     files.emplace_back(sample);
-    const std::string jq = std::string(" | jq -r -f ") + KESTREL_SOURCE_DIR "/tests/tools/json_tree.jq";
+    const std::string jq = std::string(" | jq -r -f ") + KESTREL_SOURCE_DIR "/tests/programs/json_tree.jq";
     for (const auto& path : files) {
         const DumpRun json = Dump("--json " + Quote(path.string()) + jq);
         ASSERT_EQ(json.status, 0) << path << ": " << json.err;
@@ -275,9 +275,8 @@ TEST(KestrelDump, StreamsThroughPipesBothWays) {
     for (const auto& path : test::AllCaptureFiles()) {
         const DumpRun direct = Dump("--json " + Quote(path.string()));
         if (direct.status != 0) continue;
-        const DumpRun piped = Dump("--json -", std::string(KESTREL_BINARY_DIR) +
-                                                   "/tools/kestrel-dump -w - " +
-                                                   Quote(path.string()) + " | ");
+        const DumpRun piped = Dump(
+            "--json -", std::string(KESTREL_DUMP_PROGRAM) + " -w - " + Quote(path.string()) + " | ");
         EXPECT_EQ(piped.out, direct.out) << path;
     }
 
@@ -299,7 +298,7 @@ TEST(KestrelDump, StreamsThroughPipesBothWays) {
         std::fwrite(bytes.data() + first, 1, bytes.size() - first, out);
         std::fclose(out);
     });
-    FILE* dump = popen((std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump " +
+    FILE* dump = popen((std::string(KESTREL_DUMP_PROGRAM) + " " +
                         Quote(fifo.string())).c_str(), "r");
     char line[4096];
     int lines = 0;
@@ -413,7 +412,7 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     // A filter on a capture, and a stream on standard output read back.
     const DumpRun filtered = Dump(
         "--capture 127.0.0.1 -f 'udp dst port 9 and udp[8:4] = 0x6b657374' -c 20 -w - | " +
-        std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump -");
+        std::string(KESTREL_DUMP_PROGRAM) + " -");
     done = true;
     traffic.join();
     ASSERT_EQ(run.status, 0) << run.err;
@@ -435,7 +434,7 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
 // The committed corpus is what kestrel-make-corpus writes today, file for file.
 TEST(Corpus, CommittedFilesAreWhatTheGeneratorWrites) {
     test::TempDir temp;
-    const std::string command = std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-make-corpus " +
+    const std::string command = std::string(KESTREL_MAKE_CORPUS_PROGRAM) + " " +
                                 Quote(temp.Path().string());
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::set<std::string> written, committed;
@@ -502,7 +501,7 @@ TEST(KestrelDump, CapturesUnprivilegedThroughTheHelperOnlyInTheGroup) {
     const test::InstalledHelperCopy helper;
     if (!helper.Usable())
         GTEST_SKIP() << helper.Why();
-    const std::string dump = std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump";
+    const std::string dump = helper.Reachable(KESTREL_DUMP_PROGRAM).string();
     std::string output;
     ASSERT_EQ(test::RunUnprivileged(dump + " --list-adapters", true, helper.Helper(), output), 0)
         << output;

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel {
 

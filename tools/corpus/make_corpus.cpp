@@ -15,10 +15,10 @@
 // by kestrel-dump --tree (KESTREL_UPDATE_GOLDEN=1 when the decode tests run),
 // and every field value in them was compared with tshark's dissection of the
 // same frames (the tree tshark -V prints, read as -T pdml for its byte
-// positions) by tools/compare_with_tshark.py: it matches each item with the
+// positions) by tools/corpus/compare_with_tshark.py: it matches each item with the
 // tshark field at the same bytes and prints each value that disagrees; the
 // disagreements left are the decoders' own rules, listed with the reason at
-// the end of that script. tools/corpus_coverage.py checks that these files
+// the end of that script. tools/corpus/corpus_coverage.py checks that these files
 // reach every decoder line and branch that the peer captures reach.
 
 #include <cstdio>

@@ -12,8 +12,8 @@
 
 #include "capture/capture_engine.h"
 #include "core/capture_writer.h"
-#include "tools/dump_modes.h"
-#include "tools/packet_filter.h"
+#include "kestrel-dump/dump_modes.h"
+#include "kestrel-dump/packet_filter.h"
 
 namespace kestrel::dump {
 namespace {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/capture_reader.h"
-#include "tools/packet_filter.h"
+#include "kestrel-dump/packet_filter.h"
 
 namespace kestrel::dump {
 

@@ -9,7 +9,7 @@
 
 #include "core/names.h"
 #include "core/text_helpers.h"
-#include "tree/decode/decoders.h"
+#include "decode/decoders.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "tools/packet_filter.h"
+#include "kestrel-dump/packet_filter.h"
 
 #include "core/capture_writer.h"
 

@@ -1,4 +1,4 @@
-#include "tree/decode/decode_tree.h"
+#include "decode/decode_tree.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/local_time.h"
-#include "tree/decode/decoders.h"
+#include "decode/decoders.h"
 
 namespace kestrel {
 

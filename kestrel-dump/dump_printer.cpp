@@ -1,8 +1,8 @@
-#include "tools/dump_printer.h"
+#include "kestrel-dump/dump_printer.h"
 
 #include "core/row_text.h"
 #include "core/text_helpers.h"
-#include "tools/dump_modes.h"
+#include "kestrel-dump/dump_modes.h"
 
 namespace kestrel::dump {
 

@@ -1,4 +1,4 @@
-#include "tools/filter_ahead.h"
+#include "kestrel-dump/filter_ahead.h"
 
 #include <algorithm>
 #include <new>

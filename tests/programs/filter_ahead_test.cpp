@@ -9,8 +9,8 @@
 
 #include "core/capture_reader.h"
 #include "test_util.h"
-#include "tools/filter_ahead.h"
-#include "tools/packet_filter.h"
+#include "kestrel-dump/filter_ahead.h"
+#include "kestrel-dump/packet_filter.h"
 
 namespace kestrel::dump {
 namespace {
@@ -155,7 +155,7 @@ TEST(MatchReader, SharedOutFilteringEqualsReadingAlone) {
 TEST(MatchReader, KestrelDumpFiltersLargeFilesAsItFiltersPipes) {
     test::TempDir temp;
     const std::string path = temp.File("big.pcap").string();
-    const std::string dump = std::string(KESTREL_BINARY_DIR) + "/tools/kestrel-dump -f 'tcp port 80' ";
+    const std::string dump = std::string(KESTREL_DUMP_PROGRAM) + " -f 'tcp port 80' ";
     const auto run = [](const std::string& command, int& status) {
         std::string out;
         FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");

@@ -11,7 +11,7 @@ bytes, and the time and length of the root line against the frame's. Items
 whose bytes tshark dissects as something else (or not at all) are reported
 too, with what tshark has there.
 
-    python3 tools/compare_with_tshark.py build/ci/tools/kestrel-dump tests/corpus/*.pcap*
+    python3 tools/corpus/compare_with_tshark.py build/ci/kestrel-dump/kestrel-dump tests/corpus/*.pcap*
 
 Prints each disagreement that is not an accepted one (the list at the end of
 this file says why each accepted one differs) and a count per file; exits 1

@@ -2,8 +2,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "tools/dump_modes.h"
-#include "tree/decode/decode_tree.h"
+#include "kestrel-dump/dump_modes.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel::dump {
 

@@ -11,8 +11,8 @@
 #include <charconv>
 
 #include "core/row_text.h"
-#include "tools/dump_modes.h"
-#include "tree/decode/decode_tree.h"
+#include "kestrel-dump/dump_modes.h"
+#include "decode/decode_tree.h"
 
 namespace kestrel::dump {
 
