@@ -73,7 +73,7 @@ struct CCaptureEngine::Impl {
             enumerationFailed = true;
             return;
         }
-        names = NameDevices(list);
+        names = NameDevices(EthernetDevices(list));
         for (const std::string& name : names) {
             auto device = std::make_unique<CaptureDevice>();
             device->displayName = name;
@@ -220,13 +220,14 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
 
     // Look the adapter up again in a fresh list: it may have gone since the
     // names were made.
-    std::vector<PcapDevice> list;
+    std::vector<PcapDevice> listed;
     std::string error;
-    if (!m_impl->api->FindAllDevices(list, error)) {
+    if (!m_impl->api->FindAllDevices(listed, error)) {
         std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
         if (reason) *reason = "Error in pcap_findalldevs: " + error;
         return false;
     }
+    const std::vector<PcapDevice> list = EthernetDevices(listed);
     const std::vector<std::string> fresh = NameDevices(list);
     size_t index = 0;
     while (index < fresh.size() && fresh[index] != name) ++index;

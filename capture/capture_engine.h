@@ -42,6 +42,9 @@ inline constexpr int kCaptureUnknown = -1;  // no adapter has that name
 class CCaptureEngine {
 public:
     // Enumerates the adapters once, through `api` (the real libpcap when null).
+    // Only adapters that open as Ethernet are kept: a start on any other
+    // (libpcap's "any", nflog, nfqueue, bluetooth-monitor, dbus-system, a
+    // tunnel) could only fail.
     explicit CCaptureEngine(std::shared_ptr<PcapApi> api = nullptr);
     // Stops every capture and joins every worker before releasing the records.
     virtual ~CCaptureEngine();

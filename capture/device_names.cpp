@@ -43,6 +43,14 @@ std::string GetDeviceDisplayName(const PcapDevice& device) {
     return text;
 }
 
+std::vector<PcapDevice> EthernetDevices(const std::vector<PcapDevice>& devices) {
+    std::vector<PcapDevice> kept;
+    for (const PcapDevice& device : devices) {
+        if (device.ethernet) kept.push_back(device);
+    }
+    return kept;
+}
+
 std::vector<std::string> NameDevices(const std::vector<PcapDevice>& devices) {
     std::vector<std::string> names;
     std::unordered_set<std::string> taken;

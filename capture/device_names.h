@@ -26,6 +26,11 @@ const char* IpToText(uint32_t address);
 // kDisplayNameLimit, it and the texts after it are left out.
 std::string GetDeviceDisplayName(const PcapDevice& device);
 
+// The adapters a capture can be started on, in list order: those that open
+// as Ethernet. Kestrel reads Ethernet frames only, so the others are never
+// offered; the names below are given to these alone.
+std::vector<PcapDevice> EthernetDevices(const std::vector<PcapDevice>& devices);
+
 // The names of a whole adapter list, in its order: the address text, else
 // the description, else the system name; a name that an earlier adapter
 // already has gets " (system name)" appended, so every adapter can be

@@ -26,6 +26,11 @@ struct PcapDevice {
     std::string name;                        // system name, for OpenLive
     std::optional<std::string> description;  // may be absent
     std::vector<PcapAddressEntry> addresses; // in list order
+    // Whether the adapter opens as Ethernet, as far as can be told without
+    // opening it: its hardware type is one the library captures as Ethernet.
+    // False for the library's pseudo-devices (any, nflog, nfqueue, usbmon,
+    // bluetooth, dbus) and for devices of other kinds (tun, ppp, can...).
+    bool ethernet = true;
 };
 
 // An opened adapter. Destroying it closes the library's handle.

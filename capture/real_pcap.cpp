@@ -1,6 +1,10 @@
 // PcapApi over libpcap.
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <pcap/pcap.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <netinet/in.h>
 #include <netpacket/packet.h>
@@ -85,6 +89,30 @@ PcapAddressEntry::Family FamilyOf(const sockaddr* address) {
     }
 }
 
+// Whether the network device `name` opens as Ethernet. The library asks the
+// kernel for the device's hardware type when it opens it and captures
+// Ethernet, loopback and Metricom devices as Ethernet (DLT_EN10MB); the same
+// question needs no privilege. A name that is no network device (the
+// library's pseudo-devices: any, nflog, nfqueue, usbmon...) is not one.
+// `probe` is any socket, -1 when none could be made: then nothing can be
+// told and the device is kept (its open refuses it if need be).
+bool OpensAsEthernet(int probe, const std::string& name) {
+    if (probe < 0)
+        return true;
+    ifreq request{};
+    if (name.empty() || name.size() >= sizeof request.ifr_name)
+        return false;
+    std::memcpy(request.ifr_name, name.data(), name.size());
+    if (ioctl(probe, SIOCGIFHWADDR, &request) != 0)
+        return false;
+    switch (request.ifr_hwaddr.sa_family) {
+        case ARPHRD_ETHER:
+        case ARPHRD_LOOPBACK:
+        case ARPHRD_METRICOM: return true;
+        default: return false;
+    }
+}
+
 class RealPcapApi : public PcapApi {
 public:
     bool FindAllDevices(std::vector<PcapDevice>& devices, std::string& error) override {
@@ -95,9 +123,11 @@ public:
             return false;
         }
         devices.clear();
+        const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         for (const pcap_if_t* d = list; d; d = d->next) {
             PcapDevice device;
             device.name = d->name ? d->name : "";
+            device.ethernet = OpensAsEthernet(probe, device.name);
             if (d->description) device.description = d->description;
             for (const pcap_addr_t* a = d->addresses; a; a = a->next) {
                 PcapAddressEntry entry;
@@ -111,6 +141,7 @@ public:
             }
             devices.push_back(std::move(device));
         }
+        if (probe >= 0) close(probe);
         if (list) pcap_freealldevs(list);
         return true;
     }

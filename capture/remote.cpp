@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "capture/child_process.h"
 #include "capture/device_names.h"
@@ -36,26 +37,31 @@ constexpr const char* kPath =
 // Run by `sh -c` on the far side, whatever the user's login shell: one
 // line, no single quote, no backslash pair, no "!". $1: 1 to use sudo -n.
 // Prints "kestrel-capture" and that program's listing, or "tcpdump", the
-// output of tcpdump -D, "--" and the output of ip -4 -o addr.
+// output of tcpdump -D, "--", the output of ip -4 -o addr, "--" and the
+// output of ip -o link.
 constexpr const char* kListingScript =
     "if o=$(kestrel-capture --list 2>/dev/null); then echo kestrel-capture; "
     "printf \"%s\\n\" \"$o\"; exit 0; fi; "
     "if [ \"$1\" = 1 ] && o=$(sudo -n kestrel-capture --list 2>/dev/null); then "
     "echo kestrel-capture; printf \"%s\\n\" \"$o\"; exit 0; fi; "
     "if command -v tcpdump >/dev/null 2>&1; then echo tcpdump; tcpdump -D 2>/dev/null; "
-    "echo --; ip -4 -o addr 2>/dev/null; exit 0; fi; "
+    "echo --; ip -4 -o addr 2>/dev/null; echo --; ip -o link 2>/dev/null; exit 0; fi; "
     "echo \"neither kestrel-capture nor tcpdump is installed\" >&2; exit 3";
 
 // $1 the program (kestrel-capture or tcpdump), $2 1 to use sudo -n, $3 the
 // adapter's system name, $4 the user's filter (may be empty). The filter
-// is extended to leave out the connection in SSH_CLIENT, which carries the
-// stream. kestrel-capture stops by itself when ssh closes its standard
+// is extended to leave out the connection in SSH_CLIENT ("client address,
+// client port, server port"), which carries the stream: by the client's
+// address and port alone, since the server port that sshd sees is not the
+// one on the wire when the connection comes through a port forward. The
+// address loses its IPv6 scope ("fe80::1%eth0"), which libpcap does not
+// read. kestrel-capture stops by itself when ssh closes its standard
 // input; tcpdump does not read it, so a watcher ends tcpdump then, instead
 // of leaving it running on a quiet adapter.
 constexpr const char* kCaptureScript =
     "t=$1; i=$3; f=$4; s=; if [ \"$2\" = 1 ]; then s=\"sudo -n\"; fi; set -f; x=; "
-    "if [ -n \"${SSH_CLIENT:-}\" ]; then set -- $SSH_CLIENT; "
-    "x=\"not (tcp and host $1 and port $2 and port $3)\"; fi; "
+    "if [ -n \"${SSH_CLIENT:-}\" ]; then set -- $SSH_CLIENT; a=${1%%[%]*}; "
+    "x=\"not (tcp and ((src host $a and src port $2) or (dst host $a and dst port $2)))\"; fi; "
     "if [ -n \"$f\" ] && [ -n \"$x\" ]; then f=\"($f) and $x\"; "
     "elif [ -n \"$x\" ]; then f=$x; fi; "
     "if [ \"$t\" = kestrel-capture ]; then exec $s kestrel-capture -i \"$i\" ${f:+-f \"$f\"}; fi; "
@@ -80,38 +86,9 @@ bool IsSafeSystemName(const std::string& name) {
     return true;
 }
 
-// Printable text: valid UTF-8 without control characters.
-bool IsPrintable(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F)
-            return false;
-        size_t extra = 0;
-        if (c >= 0x80) {
-            if (c >= 0xC2 && c <= 0xDF)
-                extra = 1;
-            else if (c >= 0xE0 && c <= 0xEF)
-                extra = 2;
-            else if (c >= 0xF0 && c <= 0xF4)
-                extra = 3;
-            else
-                return false;
-            if (i + extra >= text.size())
-                return false;
-            for (size_t k = 1; k <= extra; ++k) {
-                const auto next = static_cast<unsigned char>(text[i + k]);
-                if ((next & 0xC0) != 0x80)
-                    return false;
-            }
-            // C1 controls (U+0080 to U+009F).
-            if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)
-                return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
+// Text that shows as itself: valid UTF-8 without control characters of any
+// kind (DisplayableText leaves it unchanged).
+bool IsPrintable(const std::string& text) { return DisplayableText(text) == text; }
 
 // A word for the far side's shell: in single quotes, which the callers'
 // checks keep out of the word.
@@ -183,15 +160,6 @@ bool ParseTcpdumpLine(const std::string& line, PcapDevice& device) {
     return true;
 }
 
-std::string Sanitized(std::string text) {
-    for (char& c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '?';
-    }
-    return text;
-}
-
 }  // namespace
 
 bool ParseRemoteHost(const std::string& spec, bool sudo, RemoteHost& out, std::string& error) {
@@ -199,7 +167,7 @@ bool ParseRemoteHost(const std::string& spec, bool sudo, RemoteHost& out, std::s
     host.spec = spec;
     host.sudo = sudo;
     auto refuse = [&](const std::string& why) {
-        error = "ﾘﾓｰﾄ ﾎｽﾄ \"" + Sanitized(spec) + "\" は使えません: " + why;
+        error = "ﾘﾓｰﾄ ﾎｽﾄ \"" + DisplayableText(spec) + "\" は使えません: " + why;
         return false;
     };
     if (spec.empty() || spec.size() > 300)
@@ -305,7 +273,7 @@ std::string ListingCommand(const RemoteHost& host) {
 bool CaptureCommand(const RemoteHost& host, const RemoteAdapter& adapter, const std::string& filter,
                     std::string& command, std::string& error) {
     if (!IsSafeSystemName(adapter.systemName)) {
-        error = "ﾘﾓｰﾄ ﾃﾞﾊﾞｲｽ名 \"" + Sanitized(adapter.systemName) + "\" は使えません。";
+        error = "ﾘﾓｰﾄ ﾃﾞﾊﾞｲｽ名 \"" + DisplayableText(adapter.systemName) + "\" は使えません。";
         return false;
     }
     if (filter.size() > 4096) {
@@ -342,6 +310,12 @@ bool ParseListing(const std::string& output, std::vector<RemoteAdapter>& adapter
     auto usable = [](const std::string& text) {
         return text.size() <= 2 * kRemoteNameLimit + 64 && IsPrintable(text);
     };
+    // A name as it is offered, "<name>@<host>": an "@" in it would read as
+    // part of a host, another machine's adapter.
+    auto usableName = [&](const std::string& name) {
+        return !name.empty() && name.size() <= kRemoteNameLimit && usable(name) &&
+               name.find('@') == std::string::npos;
+    };
     if (lines[0] == "kestrel-capture") {
         for (size_t i = 1; i < lines.size(); ++i) {
             if (lines[i].empty())
@@ -354,9 +328,7 @@ bool ParseListing(const std::string& output, std::vector<RemoteAdapter>& adapter
                 adapter.displayName = lines[i].substr(0, tab);
                 adapter.systemName = lines[i].substr(tab + 1);
             }
-            if (adapter.displayName.empty() || !usable(adapter.displayName) ||
-                adapter.displayName.size() > kRemoteNameLimit ||
-                !IsSafeSystemName(adapter.systemName)) {
+            if (!usableName(adapter.displayName) || !IsSafeSystemName(adapter.systemName)) {
                 ++refused;
                 continue;
             }
@@ -388,7 +360,8 @@ bool ParseListing(const std::string& output, std::vector<RemoteAdapter>& adapter
             byName[device.name] = devices.size();
             devices.push_back(std::move(device));
         }
-        for (; i < lines.size(); ++i) {
+        while (i < lines.size() && lines[i] != "--") ++i;  // past adapters over the limit
+        for (++i; i < lines.size() && lines[i] != "--"; ++i) {
             // "2: eth0    inet 192.0.2.2/24 brd ... scope global eth0"
             const std::vector<std::string> words = Words(lines[i]);
             if (words.size() < 4 || words[2] != "inet" || !IsPrintable(lines[i]))
@@ -408,13 +381,35 @@ bool ParseListing(const std::string& output, std::vector<RemoteAdapter>& adapter
             std::memcpy(entry.ipv4.data(), &parsed, 4);
             devices[it->second].addresses.push_back(entry);
         }
-        const std::vector<std::string> names = NameDevices(devices);
-        for (size_t k = 0; k < devices.size(); ++k) {
-            if (names[k].empty() || names[k].size() > kRemoteNameLimit) {
+        // "2: eth0: <BROADCAST,...> mtu 1500 ... link/ether 52:54:00:12:34:56 ...":
+        // the kinds of the network devices. When the far side told them,
+        // only its Ethernet and loopback devices are offered (not tcpdump's
+        // any, nflog, usbmon... nor tunnels), as for the adapters here.
+        std::set<std::string> ethernet;
+        bool kindsTold = false;
+        for (++i; i < lines.size(); ++i) {
+            const std::vector<std::string> words = Words(lines[i]);
+            if (words.size() < 3 || words[1].size() < 2 || words[1].back() != ':')
+                continue;
+            kindsTold = true;
+            std::string name = words[1].substr(0, words[1].size() - 1);
+            if (const size_t at = name.find('@'); at != std::string::npos)
+                name.resize(at);
+            for (const std::string& word : words) {
+                if (word == "link/ether" || word == "link/loopback")
+                    ethernet.insert(name);
+            }
+        }
+        for (PcapDevice& device : devices)
+            device.ethernet = !kindsTold || ethernet.count(device.name) > 0;
+        const std::vector<PcapDevice> offered = EthernetDevices(devices);
+        const std::vector<std::string> names = NameDevices(offered);
+        for (size_t k = 0; k < offered.size(); ++k) {
+            if (!usableName(names[k])) {
                 ++refused;
                 continue;
             }
-            adapters.push_back({names[k], devices[k].name, RemoteTool::Tcpdump});
+            adapters.push_back({names[k], offered[k].name, RemoteTool::Tcpdump});
         }
     }
     if (refused)
@@ -437,7 +432,8 @@ std::vector<RemoteListing> ListRemoteHosts(const std::vector<RemoteHost>& hosts,
     std::vector<RemoteListing> listings(hosts.size());
     std::vector<Job> jobs(hosts.size());
     auto report = [](const RemoteHost& host, const std::string& text) {
-        std::fprintf(stderr, "ﾘﾓｰﾄ ﾎｽﾄ %s: %s\n", Sanitized(host.spec).c_str(), text.c_str());
+        std::fprintf(stderr, "ﾘﾓｰﾄ ﾎｽﾄ %s: %s\n", DisplayableText(host.spec).c_str(),
+                     text.c_str());
     };
     for (size_t i = 0; i < hosts.size(); ++i) {
         listings[i].host = hosts[i];
@@ -544,12 +540,12 @@ std::unique_ptr<PcapSession> OpenRemoteCapture(const RemoteHost& host, const Rem
     }
     ProcessStream stream;
     stream.child = std::move(child);
-    stream.name = "ssh " + Sanitized(host.spec);
+    stream.name = "ssh " + DisplayableText(host.spec);
     stream.headerTimeoutMs = kCaptureHeaderTimeoutMs;
     // The far side stops once ssh closes its input; signals only if it
     // does not.
     stream.stop = StopPolicy{2000, 4000};
-    stream.lostText = "ﾘﾓｰﾄ ﾎｽﾄ " + Sanitized(host.spec) + " との接続が切れました";
+    stream.lostText = "ﾘﾓｰﾄ ﾎｽﾄ " + DisplayableText(host.spec) + " との接続が切れました";
     return OpenProcessStream(std::move(stream), message);
 }
 

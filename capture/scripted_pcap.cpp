@@ -141,6 +141,11 @@ void ScriptedPcap::SetLinkType(const std::string& systemName, int linkType) {
     At(systemName).linkType = linkType;
 }
 
+void ScriptedPcap::ListAsNotEthernet(const std::string& systemName) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    At(systemName).device.ethernet = false;
+}
+
 void ScriptedPcap::SetReadTimeout(int milliseconds) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_readTimeoutMs = milliseconds;

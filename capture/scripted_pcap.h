@@ -42,6 +42,9 @@ public:
     void WarnOnOpen(const std::string& systemName, const std::string& warning);
     // The link type the adapter's sessions report (Ethernet unless set).
     void SetLinkType(const std::string& systemName, int linkType);
+    // The listing says the adapter does not open as Ethernet (as the real
+    // library's pseudo-devices and tunnels).
+    void ListAsNotEthernet(const std::string& systemName);
     // How long a read waits for an event before it reports a timeout. The
     // real library's 1000 ms by default; BreakLoop ends a wait at once.
     void SetReadTimeout(int milliseconds);

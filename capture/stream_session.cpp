@@ -71,6 +71,52 @@ bool IsStatisticsLine(const std::string& line) {
            line.rfind("Warning: Permanently added ", 0) == 0;  // ssh's first-contact note
 }
 
+// The length of the valid UTF-8 sequence at text[i], with its code point
+// in `code`; 0 when the bytes there are not one (a stray continuation
+// byte, an overlong form, a surrogate, a cut sequence).
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t& code) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length)
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+// Characters that act on a terminal or on the direction of the text around
+// them rather than showing as themselves.
+bool IsHiddenControl(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
+           code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
 std::string WaitStatusText(int status) {
     if (WIFEXITED(status))
         return "終了ｺｰﾄﾞ " + std::to_string(WEXITSTATUS(status));
@@ -320,17 +366,33 @@ std::unique_ptr<PcapSession> OpenCaptureHelper(const std::string& systemName,
     return OpenProcessStream(std::move(stream), message);
 }
 
+std::string DisplayableText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, code);
+        if (length == 0) {
+            out += '?';  // a byte that is not valid UTF-8: one mark each
+            ++i;
+        } else {
+            if (IsHiddenControl(code))
+                out += '?';
+            else
+                out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 std::string ProgramMessage(const std::string& errorOutput) {
     std::vector<std::string> kept;
-    for (std::string& line : Lines(errorOutput)) {
+    for (const std::string& line : Lines(errorOutput)) {
         if (IsStatisticsLine(line))
             continue;
-        for (char& c : line) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7F)
-                c = '?';
-        }
-        kept.push_back(std::move(line));
+        kept.push_back(DisplayableText(line));
     }
     if (kept.size() > kMessageLines)
         kept.erase(kept.begin(), kept.end() - kMessageLines);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "capture/child_process.h"
 #include "capture/pcap_api.h"
@@ -56,9 +57,18 @@ std::string FindCaptureHelper();
 std::unique_ptr<PcapSession> OpenCaptureHelper(const std::string& systemName,
                                                const std::string& filter, std::string& message);
 
+// `text` as it may be shown on a terminal or in a message box: every
+// control character (C0, DEL, the C1 controls such as U+009B CSI and U+009D
+// OSC), every bidirectional control (U+061C, U+200E, U+200F, U+202A to
+// U+202E, U+2066 to U+2069), the line and paragraph separators and every
+// byte that is not part of valid UTF-8 become '?'. For texts from other
+// programs and other machines, which could otherwise drive the terminal or
+// make a name read as something else.
+std::string DisplayableText(std::string_view text);
+
 // The last lines a program wrote to its standard error, without its
-// progress and statistics lines, control characters replaced: what to show
-// a user.
+// progress and statistics lines, made displayable (DisplayableText): what
+// to show a user.
 std::string ProgramMessage(const std::string& errorOutput);
 // The kernel's drop count from the statistics that kestrel-capture or
 // tcpdump write when they end; false when there is none.

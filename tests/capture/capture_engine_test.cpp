@@ -69,6 +69,27 @@ TEST(DeviceNames, AddressesDescriptionsAndDuplicates) {
     EXPECT_EQ(names, expected);
 }
 
+// Adapters that do not open as Ethernet are never offered, nor counted in
+// the naming: a start on them could only fail.
+TEST(DeviceNames, OnlyEthernetAdaptersAreOffered) {
+    auto pcap = std::make_shared<ScriptedPcap>();
+    pcap->AddAdapter("tun0", {ScriptedPcap::Ipv4(10, 0, 0, 1)});
+    pcap->AddAdapter("eth0", {ScriptedPcap::Ipv4(10, 0, 0, 1)});
+    pcap->AddAdapter("any", {}, "Pseudo-device that captures on all interfaces");
+    pcap->AddAdapter("lo", {ScriptedPcap::Ipv4(127, 0, 0, 1)});
+    pcap->AddAdapter("nfqueue", {}, "Linux netfilter queue (NFQUEUE) interface");
+    for (const char* other : {"tun0", "any", "nfqueue"}) pcap->ListAsNotEthernet(other);
+    CCaptureEngine engine(pcap);
+    EXPECT_EQ(engine.GetNameList(), (std::vector<std::string>{"10.0.0.1", "127.0.0.1"}));
+    PacketStore store;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &store));
+    engine.WaitForCapture("10.0.0.1");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(pcap->OpenCount("eth0"), 1);
+    EXPECT_EQ(pcap->OpenCount("tun0"), 0);
+}
+
 TEST(DeviceNames, IpToTextRingOfTwelve) {
     const char* first = IpToText(0x0100000A);  // 10.0.0.1
     EXPECT_STREQ(first, "10.0.0.1");

@@ -6,6 +6,8 @@
 // connection.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,13 +48,19 @@ esac
 )";
 
 // The stand-in of ssh: records its arguments and runs the remote command
-// here, as sshd would, with the stand-in tools first in PATH. A host named
-// "silent" never answers.
+// here, as sshd would, with the stand-in tools (or those of $STANDIN_PATH)
+// first in PATH and SSH_CLIENT as $STANDIN_SSH_CLIENT says. A host named
+// "silent" never answers; in the mode "hostile" ssh fails with control
+// sequences and direction overrides in its words.
 constexpr const char* kSshStandIn = R"(#!/bin/sh
 printf '%s\n' "$@" > "$STANDIN_DIR/ssh-args"
 for last; do :; done
 for word; do [ "$word" = silent ] && exec sleep 30; done
-PATH="$STANDIN_DIR/bin:$PATH" SSH_CLIENT="127.0.0.1 40000 22" exec sh -c "$last"
+if [ "$STANDIN_MODE" = hostile ]; then
+  printf 'ssh: \302\2332J \302\2350;x\007 \342\200\256gnp.exe \342\201\247 \033[31m\n' >&2; exit 255
+fi
+export PATH="${STANDIN_PATH:-$STANDIN_DIR/bin}:$PATH"
+SSH_CLIENT="${STANDIN_SSH_CLIENT:-127.0.0.1 40000 22}" exec sh -c "$last"
 )";
 
 constexpr const char* kSudoStandIn = R"(#!/bin/sh
@@ -87,8 +95,8 @@ public:
         Stream(test::PcapStream(3));
     }
     ~StandIns() {
-        for (const char* name :
-             {"STANDIN_DIR", "STANDIN_MODE", "KESTREL_CAPTURE_HELPER", "KESTREL_SSH"})
+        for (const char* name : {"STANDIN_DIR", "STANDIN_MODE", "STANDIN_PATH",
+                                 "STANDIN_SSH_CLIENT", "KESTREL_CAPTURE_HELPER", "KESTREL_SSH"})
             unsetenv(name);
     }
     std::filesystem::path Helper() const { return m_dir.File("helper"); }
@@ -331,6 +339,9 @@ TEST(RemoteHosts, ListingsAreReadWithinLimits) {
     listing += std::string(300, 'n') + "\teth3\n";  // too long
     listing += "dash\t-oProxyCommand=x\n";          // an option as a name
     listing += "quote\teth'4\n";                    // shell text as a name
+    listing += "bidi \u202egnp.exe\teth5\n";        // a direction override
+    listing += "csi \u009b2J\teth6\n";              // a C1 control
+    listing += "at@other.host\teth7\n";             // reads as another host's adapter
     listing += "no tab\n";
     listing += "ﾃｽﾄ 名前\twlan0\n";
     ASSERT_TRUE(ParseListing(listing, adapters, error, warnings)) << error;
@@ -379,6 +390,18 @@ TEST(RemoteHosts, ListingsAreReadWithinLimits) {
                   "192.0.2.2192.0.2.3|eth0", "Pseudo-device that captures on all interfaces|any",
                   "127.0.0.1|lo", "Linux netfilter log (NFLOG) interface|nflog", "br0|br0"}));
     EXPECT_TRUE(warnings.empty());
+
+    // Where the far side tells the kinds of its devices, only Ethernet and
+    // loopback devices are offered.
+    listing +=
+        "--\n"
+        "1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue\\    link/loopback 00:00:00:00\n"
+        "2: eth0@if9: <BROADCAST,UP> mtu 1500 qdisc noqueue\\    link/ether 52:54:00:12:34:56\n"
+        "5: br0: <NO-CARRIER,BROADCAST> mtu 1500 qdisc noop\\    link/none\n";
+    ASSERT_TRUE(ParseListing(listing, adapters, error, warnings)) << error;
+    names.clear();
+    for (const RemoteAdapter& adapter : adapters) names.push_back(adapter.systemName);
+    EXPECT_EQ(names, (std::vector<std::string>{"eth0", "lo"}));
 }
 
 TEST(RemoteHosts, HostsAreListedAtOnceAndASilentOneIsReportedOnce) {
@@ -441,7 +464,8 @@ TEST(RemoteHosts, CapturesOverSshWithoutTheSshConnection) {
     ASSERT_TRUE(WaitFor([&] { return store.Count() == 3; }));
     EXPECT_EQ(standIns.Args(),
               "-i\neth0\n-f\n(" + filter +
-                  ") and not (tcp and host 127.0.0.1 and port 40000 and port 22)\n");
+                  ") and not (tcp and ((src host 127.0.0.1 and src port 40000) or (dst host "
+                  "127.0.0.1 and dst port 40000)))\n");
     EXPECT_FALSE(std::filesystem::exists(standIns.File("pwned")));
     EXPECT_NE(standIns.SshArgs().find("-l\nme\n--\nbox\n"), std::string::npos);
     engine.WaitForCapture("10.0.0.1@me@box");
@@ -465,6 +489,136 @@ TEST(RemoteHosts, CapturesOverSshWithoutTheSshConnection) {
     testing::internal::GetCapturedStderr();
     ASSERT_EQ(reports.errors.size(), 1u);
     EXPECT_EQ(reports.errors[0], "Connection to box closed by remote host.");
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// Whatever the far side says comes through without control sequences or
+// direction overrides: on the terminal and in the reason a message shows.
+TEST(RemoteHosts, FarSideWordsCannotDriveTheTerminal) {
+    StandIns standIns;
+    standIns.Mode("hostile");
+    RemoteHost host;
+    std::string error;
+    ASSERT_TRUE(ParseRemoteHost("box", false, host, error));
+    testing::internal::CaptureStderr();
+    const std::vector<RemoteListing> listings = ListRemoteHosts({host});
+    CCaptureEngine engine(std::make_shared<ScriptedPcap>());
+    engine.AddRemoteAdapters({host, true, {{"10.0.0.1", "eth0", RemoteTool::KestrelCapture}}});
+    PacketStore store;
+    std::string reason;
+    EXPECT_FALSE(engine.StartCapture("10.0.0.1@box", nullptr, &store, &reason));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(listings[0].answered);
+    for (const std::string& shown : {err, reason}) {
+        EXPECT_NE(shown.find("gnp.exe"), std::string::npos) << shown;
+        for (const char* control : {"\x1b", "\x07", "\xc2\x9b", "\xc2\x9d", "\xe2\x80\xae",
+                                    "\xe2\x81\xa7"})
+            EXPECT_EQ(shown.find(control), std::string::npos) << shown;
+    }
+}
+
+// A TCP connection on loopback kept busy, as the ssh connection that carries
+// a remote capture's stream.
+class BusyConnection {
+public:
+    BusyConnection() {
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            listen(listener, 1) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        m_client = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            m_server = accept(listener, nullptr, nullptr);
+        close(listener);
+        sockaddr_in client{};
+        size = sizeof client;
+        getsockname(m_client, reinterpret_cast<sockaddr*>(&client), &size);
+        m_serverPort = ntohs(address.sin_port);
+        m_clientPort = ntohs(client.sin_port);
+        m_thread = std::thread([this] {
+            char buffer[4096];
+            while (!m_done) {
+                [[maybe_unused]] const ssize_t sent = send(m_client, "ssh", 3, MSG_NOSIGNAL);
+                [[maybe_unused]] const ssize_t got =
+                    recv(m_server, buffer, sizeof buffer, MSG_DONTWAIT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    ~BusyConnection() {
+        m_done = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (int fd : {m_client, m_server})
+            if (fd >= 0)
+                close(fd);
+    }
+    bool Ok() const { return m_server >= 0; }
+    int ServerPort() const { return m_serverPort; }
+    int ClientPort() const { return m_clientPort; }
+
+private:
+    int m_client = -1;
+    int m_server = -1;
+    int m_serverPort = 0;
+    int m_clientPort = 0;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// The far side, kestrel-capture or tcpdump, captures on loopback as sshd
+// starts it. Its own connection reaches sshd through a port forward
+// (sshd sees port 22, the wire carries another) and stays out of the
+// capture; a client with an IPv6 scope captures too.
+TEST(RemoteHosts, FarSideLeavesOutItsConnectionThroughAPortForward) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the far side captures on loopback as this user: needs root";
+    StandIns standIns;
+    std::filesystem::create_directory(standIns.File("real"));
+    std::filesystem::create_symlink(KESTREL_CAPTURE_PROGRAM,
+                                    standIns.File("real") / "kestrel-capture");
+    setenv("STANDIN_PATH", standIns.File("real").c_str(), 1);
+    const BusyConnection connection;
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(connection.Ok() && udp.Ok());
+    RemoteHost host;
+    std::string error;
+    ASSERT_TRUE(ParseRemoteHost("box", false, host, error));
+    CCaptureEngine engine(std::make_shared<ScriptedPcap>());
+    engine.AddRemoteAdapters({host,
+                              true,
+                              {{"helper", "lo", RemoteTool::KestrelCapture},
+                               {"tcpdump", "lo", RemoteTool::Tcpdump}}});
+    engine.SetPacketSink(&StoreSink);
+    const std::string filter = "tcp port " + std::to_string(connection.ServerPort()) +
+                               " or udp port " + std::to_string(udp.Port());
+    const std::string port = std::to_string(connection.ClientPort());
+    const std::string forwarded = "127.0.0.1 " + port + " 22", scoped = "fe80::1%lo " + port + " 22";
+    for (const char* name : {"helper@box", "tcpdump@box"}) {
+        for (const std::string& client : {forwarded, scoped}) {
+            setenv("STANDIN_SSH_CLIENT", client.c_str(), 1);
+            PacketStore store;
+            std::string reason;
+            ASSERT_TRUE(engine.StartCapture(name, nullptr, &store, &reason, nullptr, filter))
+                << name << ", " << client << ": " << reason;
+            int sent = 0;
+            EXPECT_TRUE(WaitFor([&] {
+                udp.Send("far side " + std::to_string(sent++));
+                return test::UdpPayloadsTo(store, udp.Port()).size() >= 5;
+            })) << name << ", " << client;
+            engine.WaitForCapture(name);
+            if (client == forwarded) {
+                EXPECT_EQ(test::UdpPayloadsTo(store, udp.Port()).size(),
+                          static_cast<size_t>(store.Count()))
+                    << name << ": frames of the connection were captured";
+            }
+        }
+    }
     EXPECT_TRUE(NoChildLeft());
 }
 
