@@ -43,29 +43,40 @@ private:
     size_t m_offset = 0;
 };
 
-// Reads little-endian words from a payload, never beyond its end.
+// Reads little-endian words and packets from a payload, never beyond its end.
 class PayloadReader {
 public:
-    explicit PayloadReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+    explicit PayloadReader(TransferByteSource& source) : m_source(source) {}
 
-    size_t Remaining() const { return m_bytes.size() - m_offset; }
+    size_t Remaining() const { return m_source.Remaining(); }
 
     std::optional<uint32_t> Le32() {
-        if (Remaining() < 4)
+        uint8_t bytes[4];
+        if (Remaining() < sizeof bytes || !m_source.Read(bytes))
             return std::nullopt;
         uint32_t value = 0;
-        for (int i = 3; i >= 0; --i)
-            value = value << 8 | m_bytes[m_offset + static_cast<size_t>(i)];
-        m_offset += 4;
+        for (int i = 3; i >= 0; --i) value = value << 8 | bytes[i];
         return value;
     }
 
-    std::optional<std::span<const uint8_t>> Bytes(size_t count) {
-        if (Remaining() < count)
-            return std::nullopt;
-        std::span<const uint8_t> part = m_bytes.subspan(m_offset, count);
-        m_offset += count;
-        return part;
+    bool Bytes(std::span<uint8_t> out) { return Remaining() >= out.size() && m_source.Read(out); }
+
+private:
+    TransferByteSource& m_source;
+};
+
+class SpanSource : public TransferByteSource {
+public:
+    explicit SpanSource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+
+    size_t Remaining() const override { return m_bytes.size() - m_offset; }
+    bool Read(std::span<uint8_t> out) override {
+        if (out.size() > Remaining())
+            return false;
+        if (!out.empty())
+            std::memcpy(out.data(), m_bytes.data() + m_offset, out.size());
+        m_offset += out.size();
+        return true;
     }
 
 private:
@@ -112,10 +123,11 @@ std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packet
     return out;
 }
 
-std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload) {
-    PayloadReader reader(payload);
-    const auto magic = reader.Bytes(sizeof kTransferMagic);
-    if (!magic || !std::equal(magic->begin(), magic->end(), std::begin(kTransferMagic)))
+std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& source) {
+    PayloadReader reader(source);
+    uint8_t magic[sizeof kTransferMagic];
+    if (!reader.Bytes(magic) ||
+        !std::equal(std::begin(magic), std::end(magic), std::begin(kTransferMagic)))
         return std::nullopt;
     const auto version = reader.Le32();
     const auto count = reader.Le32();
@@ -137,20 +149,23 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint
         const auto tvUsec = reader.Le32();
         const auto caplen = reader.Le32();
         const auto len = reader.Le32();
-        if (!tvSec || !tvUsec || !caplen || !len)
+        if (!tvSec || !tvUsec || !caplen || !len || *caplen > reader.Remaining())
             return std::nullopt;
         const PacketHeader header{*tvSec, *tvUsec, *caplen, *len};
-        const auto bytes = reader.Bytes(header.caplen);
-        if (!bytes)
-            return std::nullopt;
-        PacketPtr packet(MakePacket(header, bytes->data()));
-        if (!packet)
+        // The frame bytes are read straight into the new packet.
+        PacketPtr packet(MakePacket(header, nullptr));
+        if (!packet || !reader.Bytes(std::span<uint8_t>(packet->data, header.caplen)))
             return std::nullopt;
         packets.push_back(std::move(packet));
     }
     if (reader.Remaining() != 0)
         return std::nullopt;
     return packets;
+}
+
+std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload) {
+    SpanSource source(payload);
+    return DecodeTransferPayload(source);
 }
 
 }  // namespace kestrel

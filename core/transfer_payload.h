@@ -31,11 +31,25 @@ void EncodeTransferPayload(std::span<const Packet* const> packets, std::span<uin
 // The same into a new buffer (throws std::bad_alloc when it cannot be had).
 std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets);
 
+// The bytes of one payload, read in order: a buffer in memory, or a stream
+// from another process whose length was announced beforehand.
+class TransferByteSource {
+public:
+    virtual ~TransferByteSource() = default;
+    // Bytes of the payload not read yet.
+    virtual size_t Remaining() const = 0;
+    // Fills `out` with the next bytes (never more than Remaining()); false
+    // when they cannot be had.
+    virtual bool Read(std::span<uint8_t> out) = 0;
+};
+
 // The packets of a payload, in payload order; nullopt when the payload is
 // malformed in any way (bad magic or version, a count or a length reaching
-// beyond the bytes, a count above kTransferMaxCount, bytes left over) or
-// memory for the packets cannot be had. Nothing is kept from a refused
-// payload.
+// beyond the bytes, a count above kTransferMaxCount, bytes left over), its
+// bytes cannot be read, or memory for the packets cannot be had. Nothing is
+// kept from a refused payload, and nothing is allocated for a length the
+// remaining bytes cannot hold.
+std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& source);
 std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload);
 
 }  // namespace kestrel

@@ -32,6 +32,9 @@ public:
             value = it->second;
             return true;
         }
+        // Another running copy may have written the file since: a view made
+        // now starts with what the view destroyed last stored, wherever it ran.
+        m_settings.sync();
         bool ok = false;
         const int stored = m_settings.value(path).toInt(&ok);
         if (ok)
@@ -39,11 +42,14 @@ public:
         return ok;
     }
 
+    // Every value is kept for the file, also one equal to what this process
+    // read or wrote before: another copy of the program may have written a
+    // different one since, and the value written last must win.
     void Write(const char* key, int value) {
-        int current = 0;
-        if (Read(key, current) && current == value)
+        const QString path = KeyPath(key);
+        if (auto it = m_pending.find(path); it != m_pending.end() && it->second == value)
             return;
-        m_pending[KeyPath(key)] = value;
+        m_pending[path] = value;
         // Without an event loop on this thread nothing would ever fire.
         if (QCoreApplication::instance() &&
             QThread::currentThread() == QCoreApplication::instance()->thread()) {
@@ -57,8 +63,21 @@ public:
         m_timer.stop();
         if (m_pending.empty())
             return;
-        for (const auto& [path, value] : m_pending) m_settings.setValue(path, value);
+        // The file as it is now, with what other copies wrote; values it
+        // already holds are not written again.
+        m_settings.sync();
+        bool changed = false;
+        for (const auto& [path, value] : m_pending) {
+            bool ok = false;
+            const int stored = m_settings.value(path).toInt(&ok);
+            if (ok && stored == value)
+                continue;
+            m_settings.setValue(path, value);
+            changed = true;
+        }
         m_pending.clear();
+        if (!changed)
+            return;
         m_settings.sync();
         ++m_fileWrites;
     }

@@ -15,10 +15,13 @@ inline constexpr const char* kProfileApplication = "Kestrel";
 inline constexpr const char* kProfileSection = "Settings";
 inline constexpr int kProfileWriteDelayMs = 1000;
 
-// The stored integer, or `defaultValue` when the key is absent or not a number.
+// The stored integer, or `defaultValue` when the key is absent or not a number:
+// the value this process wrote last, or else what the file holds now.
 int GetProfileInt(const char* key, int defaultValue);
 bool HasProfileInt(const char* key);
-// Stores the value; a value equal to the stored one is not written again.
+// Stores the value. The file receives it even when this process read or
+// wrote the same value before (another running copy may have written a
+// different one since); a value the file already holds is not written again.
 void WriteProfileInt(const char* key, int value);
 // Writes the values that are not in the file yet, now.
 void FlushProfile();

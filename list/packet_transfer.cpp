@@ -9,11 +9,64 @@
 #include <new>
 
 #include "core/transfer_payload.h"
+#include "core/transfer_stream.h"
 #include "framework/kestrel_doc.h"
 #include "framework/pane_host.h"
 #include "list/packet_list.h"
 
 namespace kestrel {
+
+namespace {
+
+std::span<const uint8_t> AsBytes(const QByteArray& bytes) {
+    return {reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())};
+}
+
+}  // namespace
+
+// The drag data of a drag that starts here. This process's lists read the
+// payload straight from it; another process asks the toolkit for one of its
+// formats, which hands over what retrieveData() answers.
+class TransferMimeData : public QMimeData {
+    Q_OBJECT
+public:
+    explicit TransferMimeData(QByteArray payload) : m_payload(std::move(payload)) {}
+
+    const QByteArray& Payload() const { return m_payload; }
+
+    QStringList formats() const override {
+        return {QString::fromLatin1(kTransferMimeType),
+                QString::fromLatin1(kTransferTicketMimeType)};
+    }
+    bool hasFormat(const QString& mimeType) const override { return formats().contains(mimeType); }
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType) const override {
+        if (mimeType == QLatin1String(kTransferMimeType))
+            return m_payload.size() <= kInlineTransferLimit ? m_payload : QByteArray();
+        if (mimeType != QLatin1String(kTransferTicketMimeType))
+            return {};
+        // The socket opens when a receiver first asks for it, and serves
+        // until the drag data goes (after the receiver reported the drop
+        // finished). Without memory or a socket the receiver gets nothing.
+        try {
+            if (!m_server)
+                m_server = TransferServer::Start(AsBytes(m_payload));
+            if (!m_server)
+                return QByteArray();
+            const auto ticket = EncodeTransferTicket(m_server->Ticket());
+            return QByteArray(reinterpret_cast<const char*>(ticket.data()),
+                              static_cast<qsizetype>(ticket.size()));
+        } catch (const std::bad_alloc&) {
+            return QByteArray();
+        }
+    }
+
+private:
+    QByteArray m_payload;
+    // Declared after the payload it serves, so it stops first.
+    mutable std::unique_ptr<TransferServer> m_server;
+};
 
 QMimeData* MakeTransferMimeData(std::span<const Packet* const> packets) {
     // Many large packets make a payload of gigabytes: it is written straight
@@ -24,26 +77,37 @@ QMimeData* MakeTransferMimeData(std::span<const Packet* const> packets) {
         EncodeTransferPayload(packets,
                               std::span<uint8_t>(reinterpret_cast<uint8_t*>(payload.data()),
                                                  static_cast<size_t>(payload.size())));
-        auto data = std::make_unique<QMimeData>();
-        data->setData(QString::fromLatin1(kTransferMimeType), payload);
-        return data.release();
+        return new TransferMimeData(std::move(payload));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
 bool OffersTransfer(const QMimeData* data) {
-    return data && data->hasFormat(QString::fromLatin1(kTransferMimeType));
+    return data && (data->hasFormat(QString::fromLatin1(kTransferMimeType)) ||
+                    data->hasFormat(QString::fromLatin1(kTransferTicketMimeType)));
 }
 
 std::optional<std::vector<PacketPtr>> ReadTransfer(const QMimeData* data) {
     if (!OffersTransfer(data))
         return std::nullopt;
     try {
+        if (const auto* own = qobject_cast<const TransferMimeData*>(data))
+            return DecodeTransferPayload(AsBytes(own->Payload()));
+        if (data->hasFormat(QString::fromLatin1(kTransferTicketMimeType))) {
+            const QByteArray bytes = data->data(QString::fromLatin1(kTransferTicketMimeType));
+            if (const auto ticket = DecodeTransferTicket(AsBytes(bytes))) {
+                TransferFetch fetch = FetchTransfer(*ticket);
+                // A socket that cannot be reached (a process on another
+                // host, say) leaves the inline payload.
+                if (fetch.reached)
+                    return std::move(fetch.packets);
+            }
+        }
+        if (!data->hasFormat(QString::fromLatin1(kTransferMimeType)))
+            return std::nullopt;
         const QByteArray bytes = data->data(QString::fromLatin1(kTransferMimeType));
-        return DecodeTransferPayload(
-            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                     static_cast<size_t>(bytes.size())));
+        return DecodeTransferPayload(AsBytes(bytes));
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -144,3 +208,5 @@ void CPacketList::dropEvent(QDropEvent* event) {
 }
 
 }  // namespace kestrel
+
+#include "packet_transfer.moc"

@@ -1,9 +1,12 @@
 // A drop between two running Kestrel processes, through the X drag protocol
-// of a private X server: one process drags rows 2, 5 and 9 of the sample from
-// its packet list, the other's list takes them. The program plays three parts:
-// without arguments it is the test, which starts the X server and the two
-// processes (itself again, with --drop-target and --drag-source).
+// of a private X server: one process drags rows of its packet list, the
+// other's list takes them. Two drags: rows 2, 5 and 9 of the sample, and 300
+// frames of 60000 bytes (18 MB: more than one request of the X server can
+// carry). The program plays three parts: without arguments it is the test,
+// which starts the X server and the two processes (itself again, with
+// --drop-target and --drag-source).
 #include <unistd.h>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,21 +33,33 @@ using kestrel::test::TestApp;
 namespace {
 
 constexpr char kSample[] = KESTREL_SAMPLE_CAPTURE;
-// Zero-based rows dragged: "No." 2, 5 and 9.
-const std::vector<int> kDraggedRows = {1, 4, 8};
+// Zero-based rows of the sample dragged: "No." 2, 5 and 9.
+const std::vector<int> kSampleRows = {1, 4, 8};
+// The large drag: every row of a document of 300 frames of 60000 bytes.
+constexpr int kLargeCount = 300;
+constexpr uint32_t kLargeSize = 60000;
 
-// One line per packet: the header fields and the bytes in hex.
+// Frame k of the large drag, the same in every process.
+PacketPtr LargeFrame(int k) {
+    std::vector<uint8_t> bytes(kLargeSize);
+    for (uint32_t i = 0; i < kLargeSize; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 131 + static_cast<uint32_t>(k) * 7 + (i >> 8));
+    const PacketHeader header{1700000000u + static_cast<uint32_t>(k), static_cast<uint32_t>(k),
+                              kLargeSize, kLargeSize};
+    return PacketPtr(MakePacket(header, bytes.data()));
+}
+
+// One line per packet: the header fields and a digest of the bytes.
 QString DescribePacket(const Packet& packet) {
     const PacketHeader& header = *packet.header;
-    QString line = QStringLiteral("%1.%2 %3/%4 ")
-                       .arg(header.tv_sec)
-                       .arg(header.tv_usec, 6, 10, QLatin1Char('0'))
-                       .arg(header.caplen)
-                       .arg(header.len);
-    line += QByteArray(reinterpret_cast<const char*>(packet.data),
-                       static_cast<qsizetype>(header.caplen))
-                .toHex();
-    return line;
+    return QStringLiteral("%1.%2 %3/%4 ")
+               .arg(header.tv_sec)
+               .arg(header.tv_usec, 6, 10, QLatin1Char('0'))
+               .arg(header.caplen)
+               .arg(header.len) +
+           QCryptographicHash::hash(QByteArrayView(packet.data, header.caplen),
+                                    QCryptographicHash::Sha256)
+               .toHex();
 }
 
 void SelectRows(CPacketList* list, const std::vector<int>& rows) {
@@ -152,32 +167,42 @@ void SendMouse(QWidget* widget, QEvent::Type type, const QPoint& global, Qt::Mou
     QCoreApplication::sendEvent(widget, &event);
 }
 
-// The dragging process: the sample with rows 2, 5 and 9 selected. Presses on
-// row 9 and moves past the drag distance (the list starts the system drag),
+// The dragging process: the sample with rows 2, 5 and 9 selected, or
+// ("large") the 300 large frames, all selected. Presses on the first selected
+// row and moves past the drag distance (the list starts the system drag),
 // then, inside the drag, keeps moving over the point given until the test
 // writes "release", and releases there. Prints the drag's outcome and its own
 // row count, and keeps serving the drag data until its standard input closes.
-int RunDragSource(const QPoint& drop) {
+int RunDragSource(bool large, const QPoint& drop) {
     TestApp app;
     if (!app->InitInstance({}))
         return 3;
     CMainFrame* frame = app->MainFrame();
     frame->setGeometry(40, 40, 560, 700);
     frame->showNormal();
-    CChildFrame* source = app->OpenDocumentFile(QString::fromUtf8(kSample));
+    CChildFrame* source =
+        large ? app->OnFileNew() : app->OpenDocumentFile(QString::fromUtf8(kSample));
     if (!source)
         return 3;
     source->SubWindow()->setGeometry(0, 0, 520, 400);
     CPacketList* list = source->ListPane();
+    std::vector<int> rows = kSampleRows;
+    if (large) {
+        rows.clear();
+        for (int k = 0; k < kLargeCount; ++k) {
+            list->AppendPacket(LargeFrame(k).release());
+            rows.push_back(k);
+        }
+    }
     list->ShowPendingRows();
-    SelectRows(list, kDraggedRows);
+    SelectRows(list, rows);
     if (!QTest::qWaitForWindowExposed(frame))
         return 3;
     QCoreApplication::processEvents();
 
     QWidget* viewport = list->viewport();
-    const QPoint start = viewport->mapToGlobal(
-        list->visualRect(list->model()->index(kDraggedRows.back(), 1)).center());
+    const QPoint start =
+        viewport->mapToGlobal(list->visualRect(list->model()->index(rows.front(), 1)).center());
     // The moves and the release run inside the drag's own event loop, which
     // takes them wherever they are delivered.
     QTimer hover;
@@ -226,7 +251,17 @@ QString ReadLine(QProcess& process, int milliseconds) {
 class CrossProcessDropTest : public QObject {
     Q_OBJECT
 private slots:
+    void dropFromAnotherProcess_data() {
+        QTest::addColumn<bool>("large");
+        QTest::newRow("three rows of the sample") << false;
+        QTest::newRow("300 frames of 60000 bytes") << true;
+    }
+
+    // The target holds its rows, then copies of the dragged rows in order,
+    // byte for byte with their headers; its selection is gone and its window
+    // is the active one. The source is still running and kept its rows.
     void dropFromAnotherProcess() {
+        QFETCH(bool, large);
         const QString xvfbPath = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfbPath.isEmpty())
             QSKIP("Xvfb is not installed");
@@ -261,7 +296,9 @@ private slots:
 
         QProcess source;
         source.setProcessEnvironment(environment);
-        source.start(program, {QStringLiteral("--drag-source"), ready[1], ready[2]});
+        source.start(program, {QStringLiteral("--drag-source"),
+                               large ? QStringLiteral("large") : QStringLiteral("sample"), ready[1],
+                               ready[2]});
         QVERIFY(source.waitForStarted());
         // The release waits until the target has seen the drag over its list.
         const QString over = ReadLine(target, 20000);
@@ -288,20 +325,22 @@ private slots:
         QVERIFY2(received && target.exitCode() == 0, qPrintable(report));
         QVERIFY2(sourceEnded && source.exitCode() == 0, qPrintable(report));
 
-        // The target holds the sample, then copies of rows 2, 5 and 9 in order,
-        // byte for byte with their headers; its selection is gone and its
-        // window is the active one. The source kept its rows.
         PacketStore sample;
         QVERIFY(LoadCaptureFile(kSample, sample).ok);
         QStringList expected;
         for (int i = 0; i < sample.Count(); ++i)
             expected << QStringLiteral("row ") + DescribePacket(*sample.At(i));
-        for (int row : kDraggedRows)
-            expected << QStringLiteral("row ") + DescribePacket(*sample.At(row));
+        if (large) {
+            for (int k = 0; k < kLargeCount; ++k)
+                expected << QStringLiteral("row ") + DescribePacket(*LargeFrame(k));
+        } else {
+            for (int row : kSampleRows)
+                expected << QStringLiteral("row ") + DescribePacket(*sample.At(row));
+        }
         expected << QStringLiteral("selected 0") << QStringLiteral("active target");
         QCOMPARE(targetOutput.trimmed().split(QLatin1Char('\n')), expected);
-        QCOMPARE(sourceOutput.trimmed(),
-                 QStringLiteral("drag ended, source %1 rows, drag source 0").arg(sample.Count()));
+        QCOMPARE(sourceOutput.trimmed(), QStringLiteral("drag ended, source %1 rows, drag source 0")
+                                             .arg(large ? kLargeCount : sample.Count()));
     }
 };
 
@@ -314,8 +353,9 @@ int main(int argc, char** argv) {
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 2 && arguments[1] == QStringLiteral("--drop-target"))
         return RunDropTarget();
-    if (arguments.size() == 4 && arguments[1] == QStringLiteral("--drag-source"))
-        return RunDragSource(QPoint(arguments[2].toInt(), arguments[3].toInt()));
+    if (arguments.size() == 5 && arguments[1] == QStringLiteral("--drag-source"))
+        return RunDragSource(arguments[2] == QStringLiteral("large"),
+                             QPoint(arguments[3].toInt(), arguments[4].toInt()));
     CrossProcessDropTest test;
     return QTest::qExec(&test, argc, argv);
 }

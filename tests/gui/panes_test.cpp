@@ -2,9 +2,11 @@
 // renumbering, fonts and menus, the tree and the dump linked both ways, and
 // the settings each pane keeps.
 #include <QAbstractItemModelTester>
+#include <QFile>
 #include <QFont>
 #include <QHeaderView>
 #include <QMenu>
+#include <QProcess>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -983,6 +985,35 @@ private slots:
         QVERIFY(tree.topLevelItem(0)->isExpanded());
     }
 
+    // Two running copies of the program on one settings file: the panes
+    // destroyed last decide what the file holds, also when they keep what
+    // their copy read at the start, and panes made after the other copy
+    // stored its values start with those.
+    void panesDestroyedLastDecideAcrossRunningCopies() {
+        {
+            CPaneWindow earlier;  // the defaults, stored by an earlier session
+        }
+        FlushProfile();
+        auto first = std::make_unique<CPaneWindow>();
+        QProcess other;
+        other.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--other-copy")});
+        QVERIFY(other.waitForFinished(30000));
+        QCOMPARE(other.exitCode(), 0);
+        {
+            CPaneWindow next;
+            QCOMPARE(next.list->FontHeight(), -21);
+            QCOMPARE(next.tree->FontSize(), 180);
+            QCOMPARE(next.dump->FontSize(), 150);
+        }
+        first.reset();
+        FlushProfile();
+        QFile file(QSettings(kProfileOrganisation, kProfileApplication).fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const char* line : {"LIST_FONT_SIZE=-15", "TREE_FONT_SIZE=120", "DUMP_FONT_SIZE=110"})
+            QVERIFY2(lines.contains(line), line);
+    }
+
     void settingsAreWrittenOnDestroyAndReadByTheNextWindow() {
         {
             CPaneWindow window;
@@ -1053,14 +1084,31 @@ private slots:
     }
 };
 
+// The other running copy of panesDestroyedLastDecideAcrossRunningCopies, on
+// the same settings file: its panes take the largest fonts and go.
+int RunOtherCopy() {
+    {
+        CPaneWindow window;
+        window.list->OnCommand(cmd::kListFontLargest);
+        window.tree->OnCommand(cmd::kTreeFontLargest);
+        window.dump->OnCommand(cmd::kDumpFontLargest);
+    }
+    FlushProfile();
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    const bool otherCopy = argc == 2 && std::string(argv[1]) == "--other-copy";
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    setenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit().constData(), 1);
+    if (!otherCopy)
+        setenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit().constData(), 1);
     QApplication application(argc, argv);
     QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
     QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    if (otherCopy)
+        return RunOtherCopy();
     PanesTest test;
     return QTest::qExec(&test, argc, argv);
 }
