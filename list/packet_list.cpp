@@ -436,10 +436,14 @@ void CPacketList::scrollTo(const QModelIndex& index, ScrollHint hint) {
     horizontalScrollBar()->setValue(x);
 }
 
-QRect CPacketList::RowRect(int row) const {
+QRect CPacketList::FocusFrameRect(int row) const {
+    // The cells of the row, grown onto the grid lines around them: the grid
+    // line above, the row's own below and at its right end. At the smallest
+    // font sizes the glyphs fill the cells from edge to edge, so a frame
+    // inside them would run through the texts.
     const QRect first = visualRect(m_model.index(row, 0));
     const QRect last = visualRect(m_model.index(row, kColumnCount - 1));
-    return first.united(last);
+    return first.united(last).adjusted(0, -kGridLineWidth, kGridLineWidth, kGridLineWidth);
 }
 
 void CPacketList::paintEvent(QPaintEvent* event) {
@@ -448,11 +452,11 @@ void CPacketList::paintEvent(QPaintEvent* event) {
     const QModelIndex current = currentIndex();
     if (!hasFocus() || !current.isValid())
         return;
-    const QRect row = RowRect(current.row());
-    if (!row.intersects(event->rect()))
+    const QRect frame = FocusFrameRect(current.row());
+    if (!frame.intersects(event->rect()))
         return;
     QPainter painter(viewport());
-    DrawFocusRectangle(painter, row);
+    DrawFocusRectangle(painter, frame);
 }
 
 void CPacketList::focusInEvent(QFocusEvent* event) {
@@ -467,10 +471,11 @@ void CPacketList::focusOutEvent(QFocusEvent* event) {
 
 void CPacketList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
-    // The focus rectangle spans the row: both rows are drawn again whole.
+    // The focus rectangle spans the row: both rows are drawn again whole,
+    // with the grid lines the rectangle lies on.
     for (const QModelIndex& index : {previous, current}) {
         if (index.isValid())
-            viewport()->update(RowRect(index.row()));
+            viewport()->update(FocusFrameRect(index.row()));
     }
 }
 

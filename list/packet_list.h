@@ -164,8 +164,9 @@ private:
     void OnSelectionChanged();
     // Shows the one selected row's packet in the tree and the dump.
     void ShowSelectedPacket();
-    // The rectangle of a whole row in the viewport.
-    QRect RowRect(int row) const;
+    // Where the focus rectangle of a row is drawn: around its cells, on the
+    // grid lines.
+    QRect FocusFrameRect(int row) const;
     std::vector<int> SelectedRows() const;
 
     CKestrelDoc* m_document;
