@@ -436,6 +436,33 @@ void CPacketList::scrollTo(const QModelIndex& index, ScrollHint hint) {
     horizontalScrollBar()->setValue(x);
 }
 
+void CPacketList::scrollContentsBy(int dx, int dy) {
+    QTableView::scrollContentsBy(dx, dy);
+    AlignTopRow();
+}
+
+void CPacketList::updateGeometries() {
+    QTableView::updateGeometries();
+    AlignTopRow();
+}
+
+void CPacketList::AlignTopRow() {
+    // A report list scrolls by whole rows: the row of the scroll position is
+    // the top row, whole, at the end of the list too, where the base class
+    // would align the last row with the bottom edge and cut the top one.
+    // The last row is whole all the same: the scroll range ends at the first
+    // row from which every row fits.
+    QHeaderView* rows = verticalHeader();
+    const int top = verticalScrollBar()->value();
+    if (top < 0 || top >= rows->count())
+        return;
+    const int offset = rows->sectionPosition(rows->logicalIndex(top));
+    if (rows->offset() == offset)
+        return;
+    rows->setOffset(offset);
+    viewport()->update();
+}
+
 QRect CPacketList::FocusFrameRect(int row) const {
     // The cells of the row, grown onto the grid lines around them: the grid
     // line above, the row's own below and at its right end. At the smallest

@@ -651,6 +651,30 @@ private slots:
         QCOMPARE(window.list->rowAt(0), 0);
     }
 
+    // The list scrolls by whole rows: when it keeps the newest row in view
+    // (a file loading, a capture running), the top row is whole, at every
+    // font size, and so is the last row.
+    void listScrollsByWholeRows() {
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        CPacketList& list = *window.list;
+        for (int id = cmd::kListFontLargest; id <= cmd::kListFontSmallest; ++id) {
+            list.OnCommand(id);
+            for (int tick = 0; tick < 2; ++tick) {
+                Fill(window, 150);
+                list.ShowPendingRows();
+                const int last = list.RowCount() - 1;
+                const QString at = QStringLiteral("row height %1").arg(list.RowHeight());
+                QVERIFY2(list.rowViewportPosition(list.rowAt(0)) == 0, qPrintable(at));
+                QVERIFY2(list.rowAt(list.rowViewportPosition(last)) == last, qPrintable(at));
+                QVERIFY2(
+                    list.rowViewportPosition(last) + list.RowHeight() <= list.viewport()->height(),
+                    qPrintable(at));
+            }
+        }
+    }
+
     void contextMenus() {
         {
             CPaneWindow window(false);
