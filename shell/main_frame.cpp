@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -60,6 +61,17 @@ public:
     }
 };
 
+// Of a title bar on a screen, this much of its width (or all of a narrower
+// one) is enough to take hold of the window.
+constexpr int kReachableTitleWidth = 100;
+
+// Pixels between two rectangles (0 when they meet), squared.
+qint64 GapSquared(const QRect& a, const QRect& b) {
+    const qint64 dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
+    const qint64 dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
+    return dx * dx + dy * dy;
+}
+
 QSize DefaultFrameSize() {
     QSize size(1024, 720);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -70,6 +82,35 @@ QSize DefaultFrameSize() {
 }
 
 }  // namespace
+
+QRect PlaceOnScreens(const QRect& frame, int titleHeight, const QList<QRect>& screens) {
+    const QRect title(frame.topLeft(), QSize(frame.width(), std::max(1, titleHeight)));
+    const int reachable = std::min(kReachableTitleWidth, frame.width());
+    const QRect* nearest = nullptr;
+    qint64 nearestOverlap = 0;
+    qint64 nearestGap = 0;
+    for (const QRect& screen : screens) {
+        const QRect onScreen = title.intersected(screen);
+        if (onScreen.height() == title.height() && onScreen.width() >= reachable)
+            return frame;
+        const QRect overlap = frame.intersected(screen);
+        const qint64 area = qint64{overlap.width()} * overlap.height();
+        const qint64 gap = GapSquared(frame, screen);
+        if (!nearest || area > nearestOverlap || (area == nearestOverlap && gap < nearestGap)) {
+            nearest = &screen;
+            nearestOverlap = area;
+            nearestGap = gap;
+        }
+    }
+    if (!nearest)
+        return frame;
+    QRect placed(frame.topLeft(), frame.size().boundedTo(nearest->size()));
+    placed.moveLeft(
+        std::clamp(placed.left(), nearest->left(), nearest->right() - placed.width() + 1));
+    placed.moveTop(
+        std::clamp(placed.top(), nearest->top(), nearest->bottom() - placed.height() + 1));
+    return placed;
+}
 
 CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_engine(std::move(pcap)) {
@@ -498,9 +539,13 @@ QList<QMdiSubWindow*> CMainFrame::ArrangeableWindows() const {
     return windows;
 }
 
-void CMainFrame::TileSideBySide() { Tile(Qt::Horizontal); }
+void CMainFrame::TileSideBySide() {
+    Tile(Qt::Horizontal);
+}
 
-void CMainFrame::TileStacked() { Tile(Qt::Vertical); }
+void CMainFrame::TileStacked() {
+    Tile(Qt::Vertical);
+}
 
 // Restores maximised windows, then shares the area among the arrangeable
 // windows in equal strips: left to right (horizontal) or top to bottom.
@@ -557,7 +602,7 @@ void CMainFrame::RestoreWindowPlacement() {
         geometry.moveCenter(screen->availableGeometry().center());
     }
     // Stored left and top are used as they are, unless no coordinate can
-    // hold them.
+    // hold them or no screen shows the window there (below).
     const auto coordinate = [](const char* key, int fallback) {
         const int value = GetProfileInt(key, fallback);
         return value < -QWIDGETSIZE_MAX || value > QWIDGETSIZE_MAX ? fallback : value;
@@ -577,7 +622,27 @@ void CMainFrame::RestoreWindowPlacement() {
         geometry.setWidth(width);
     if (height > kMinimumStoredExtent)
         geometry.setHeight(height);
-    setGeometry(geometry);
+
+    // A window stored where no screen shows it (left on a larger or a
+    // second monitor) comes back onto the nearest screen. The window
+    // manager's frame is not known before the window shows: the style's
+    // title bar and frame stand in for it.
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + border;
+    const QMargins frame(border, title, border, border);
+    const QRect framed = geometry.marginsAdded(frame);
+    const QRect placed = PlaceOnScreens(framed, title, screens);
+    if (placed == framed) {
+        setGeometry(geometry);
+        return;
+    }
+    // Placed by its frame, so that the title bar lands on the screen
+    // whatever the frame's real size.
+    resize(placed.size().shrunkBy(frame));
+    move(placed.topLeft());
 }
 
 void CMainFrame::ShowWithSavedState() {

@@ -28,6 +28,13 @@ class CKestrelApp;
 class CKestrelDoc;
 class CPrompter;
 
+// Where a main window goes whose frame rectangle (title bar and borders
+// included) would be `frame`, on screens whose work areas are `screens`:
+// where it is when enough of its title bar (the top `titleHeight` pixels)
+// lies on one screen to take hold of it; else whole on the nearest screen,
+// at its own size where that fits.
+QRect PlaceOnScreens(const QRect& frame, int titleHeight, const QList<QRect>& screens);
+
 class CMainFrame : public QMainWindow, public CCommandTarget {
     Q_OBJECT
 public:
