@@ -15,9 +15,11 @@
 #include <QProxyStyle>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "framework/command_ids.h"
 #include "framework/kestrel_doc.h"
@@ -596,6 +598,69 @@ void CMainFrame::ArrangeIcons() {
     }
 }
 
+void CMainFrame::PlaceNewWindow(QMdiSubWindow* window) {
+    if (!m_mdiArea->isVisible()) {
+        m_windowsToPlace.append(window);
+        return;
+    }
+    const QRect area = m_mdiArea->viewport()->rect();
+    const QSize size = window->size();
+    QStyleOptionTitleBar titleBar;
+    titleBar.initFrom(window);
+    const int step =
+        std::max(1, window->style()->pixelMetric(QStyle::PM_TitleBarHeight, &titleBar, window));
+    // Where the other windows stand, in the normal state.
+    QList<QPoint> taken;
+    bool others = false;
+    for (const QMdiSubWindow* other : m_mdiArea->subWindowList()) {
+        if (other == window || other->isHidden())  // closing
+            continue;
+        others = true;
+        if (!(other->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
+            taken.append(other->pos());
+    }
+    const auto next = [&](QPoint position) {
+        position += QPoint(step, step);
+        const bool leaves = position.x() + size.width() > area.right() + 1 ||
+                            position.y() + size.height() > area.bottom() + 1;
+        return leaves ? area.topLeft() : position;
+    };
+    // The first window, and the first after all were closed, starts at the
+    // top-left corner.
+    const QPoint first =
+        others && m_lastNewWindowPosition ? next(*m_lastNewWindowPosition) : area.topLeft();
+    // Further down the cascade while a window stands exactly there; with
+    // every place of the cascade taken, the first one.
+    QPoint position = first;
+    for (qsizetype tries = 0; taken.contains(position); ++tries) {
+        position = next(position);
+        if (tries == taken.size()) {
+            position = first;
+            break;
+        }
+    }
+    window->move(position);
+    m_lastNewWindowPosition = position;
+}
+
+void CMainFrame::PlaceWaitingWindows() {
+    const QList<QPointer<QMdiSubWindow>> windows = std::exchange(m_windowsToPlace, {});
+    for (QMdiSubWindow* window : windows) {
+        if (!window)
+            continue;
+        // A maximised or minimised window is placed in the normal state, so
+        // that it comes back there.
+        const Qt::WindowStates state = window->windowState();
+        if (state & (Qt::WindowMaximized | Qt::WindowMinimized))
+            window->showNormal();
+        PlaceNewWindow(window);
+        if (state & Qt::WindowMaximized)
+            window->showMaximized();
+        else if (state & Qt::WindowMinimized)
+            window->showMinimized();
+    }
+}
+
 void CMainFrame::RestoreWindowPlacement() {
     QRect geometry(QPoint(0, 0), DefaultFrameSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -657,6 +722,7 @@ void CMainFrame::ShowWithSavedState() {
             show();
             break;
     }
+    PlaceWaitingWindows();
 }
 
 void CMainFrame::SaveWindowPlacement() {

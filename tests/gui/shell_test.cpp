@@ -453,6 +453,46 @@ private slots:
         QVERIFY(frame->RouteCommand(cmd::kWindowCascade));
     }
 
+    // Each new document window steps down and right from the last, back at
+    // the top-left corner when the next step would leave the area, and never
+    // lands exactly on a window that is still there.
+    void newWindowsCascade() {
+        WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", 500);
+        WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 300);
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        frame->resize(700, 520);
+        QCoreApplication::processEvents();
+        const QRect area = frame->MdiArea()->viewport()->rect();
+        QList<QMdiSubWindow*> windows;
+        const auto open = [&] {
+            windows.append(app->OnFileNew()->SubWindow());
+            QCoreApplication::processEvents();
+            return windows.last()->pos();
+        };
+        QCOMPARE(open(), area.topLeft());
+        const QPoint step = open() - windows[0]->pos();
+        QVERIFY(step.x() > 0);
+        QCOMPARE(step.y(), step.x());
+        // Down the area until the next step would leave it.
+        QPoint last = windows[1]->pos();
+        while (area.contains(QRect(last + step, windows[0]->size()))) {
+            QCOMPARE(open(), last + step);
+            last += step;
+        }
+        QVERIFY(windows.size() >= 4);
+        // Two windows of the cascade closed: the next windows take their
+        // places, from the top-left corner on.
+        QVERIFY(windows[0]->close());
+        QVERIFY(windows[2]->close());
+        test::ProcessDeletions();
+        QCOMPARE(open(), area.topLeft());
+        QCOMPARE(open(), area.topLeft() + 2 * step);
+        for (const QMdiSubWindow* window : frame->MdiArea()->subWindowList())
+            QVERIFY(area.contains(window->geometry()));
+    }
+
     void mainFramePlacementIsPersisted() {
         WriteProfileInt("MAIN_FRAME_SIZE_LEFT", 40);
         WriteProfileInt("MAIN_FRAME_SIZE_TOP", 30);
