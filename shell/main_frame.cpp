@@ -212,8 +212,9 @@ CChildFrame* CMainFrame::OpenDevice(const std::string& name, std::vector<std::st
     for (CChildFrame* frame : m_documentWindows) {
         if (frame->GetDocument()->m_deviceName != name)
             continue;
-        // An adapter that is capturing already stays as it is.
-        if (frame->GetCaptureState() != kCaptureCapturing) {
+        // An adapter that is capturing already stays as it is, and so does
+        // a stream that cannot be read again.
+        if (frame->GetCaptureState() == kCaptureIdle) {
             std::string reason;
             if (!frame->StartCapture(&reason))
                 failures.push_back(name + ": " + reason);
@@ -243,7 +244,10 @@ void CMainFrame::ReportStartFailures(const std::vector<std::string>& failures) {
 
 void CMainFrame::OpenAllDevices() {
     std::vector<std::string> failures;
-    for (const std::string& name : m_engine.GetNameList()) OpenDevice(name, failures);
+    for (const std::string& name : m_engine.GetNameList()) {
+        if (m_engine.GetCaptureState(name) != kCaptureUnknown)
+            OpenDevice(name, failures);
+    }
     ReportStartFailures(failures);
 }
 
@@ -323,7 +327,8 @@ void CMainFrame::FillAdapterMenu(QMenu* popup) {
     int id = cmd::kAdapterFirst;
     char letter = 'A';
     for (const std::string& name : m_engine.GetNameList()) {
-        if (IsDeviceWindowOpen(name))
+        // A stream that was read to its end cannot capture again.
+        if (IsDeviceWindowOpen(name) || m_engine.GetCaptureState(name) == kCaptureUnknown)
             continue;
         QString text = QString::fromStdString(name);
         // "Z" stays for "全て(&Z)": from the 26th adapter on there is no letter.
