@@ -1,5 +1,7 @@
 #include "capture/capture_engine.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -39,6 +41,11 @@ struct CaptureDevice {
     RemoteHost host;         // Remote
     RemoteAdapter remote;    // Remote
     std::string streamPath;  // Stream: a FIFO, or "-" for standard input
+    // Stream: standard input and regular files hold one stream, read by the
+    // first start (a FIFO takes a new writer at every start). `spent` once
+    // that start is made; UI thread only.
+    bool readOnce = false;
+    bool spent = false;
     std::thread worker;
     std::atomic<bool> workerAlive{false};
     std::atomic<int> running{0};
@@ -203,6 +210,10 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
             return false;
         }
         Impl::Join(*device);
+        if (device->spent) {
+            Report("ｽﾄﾘｰﾑは一度しか読めません (" + name + ")", reason);
+            return false;
+        }
         std::unique_ptr<PcapSession> session;
         if (device->source == CaptureDevice::Source::Remote) {
             std::string error;
@@ -214,8 +225,11 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
         } else {
             session = OpenPathStream(device->streamPath);
         }
-        return m_impl->Launch(*device, std::move(session), std::move(onError), std::move(onEnd),
-                              sinkContext, reason);
+        if (!m_impl->Launch(*device, std::move(session), std::move(onError), std::move(onEnd),
+                            sinkContext, reason))
+            return false;
+        device->spent = device->readOnce;
+        return true;
     }
 
     // Look the adapter up again in a fresh list: it may have gone since the
@@ -297,6 +311,8 @@ bool CCaptureEngine::AddStreamAdapter(const std::string& name, const std::string
     device->displayName = name;
     device->source = CaptureDevice::Source::Stream;
     device->streamPath = path;
+    struct stat status {};
+    device->readOnce = path == "-" || (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode));
     m_impl->devices.push_back(std::move(device));
     m_impl->names.push_back(name);
     return true;
@@ -312,7 +328,10 @@ int CCaptureEngine::StopCapture(const std::string& name) {
 int CCaptureEngine::GetCaptureState(const std::string& name) const {
     const CaptureDevice* device = m_impl->Find(name);
     if (!device) return kCaptureUnknown;
-    return device->running.load(std::memory_order_acquire) ? kCaptureCapturing : kCaptureIdle;
+    if (device->running.load(std::memory_order_acquire)) return kCaptureCapturing;
+    // A stream read to its end, or stopped, that cannot be read again is no
+    // adapter any more.
+    return device->spent ? kCaptureUnknown : kCaptureIdle;
 }
 
 void CCaptureEngine::WaitForCapture(const std::string& name) {

@@ -66,7 +66,8 @@ public:
     // for standard input), named `name`; false when the name is taken. Each
     // start opens the path again and reads until the stream ends or the
     // capture is stopped; waiting for a writer holds up nobody but the
-    // worker.
+    // worker. Standard input and a regular file hold one stream: after the
+    // first capture such an adapter cannot start again and its state is -1.
     bool AddStreamAdapter(const std::string& name, const std::string& path);
 
     // The sink that receives every packet of every adapter (read afresh by the
@@ -93,7 +94,8 @@ public:
     // Asks the worker to stop; returns 1 when an adapter has that name, else 0.
     // Does not wait.
     int StopCapture(const std::string& name);
-    // 1 capturing, 0 idle, -1 no adapter has that name.
+    // 1 capturing, 0 idle, -1 no adapter has that name (or it can never
+    // capture again: a stream that could be read only once).
     int GetCaptureState(const std::string& name) const;
     // Stops the adapter's capture if it runs and waits until its worker (if
     // any) has ended: after this no packet of that adapter reaches its sink

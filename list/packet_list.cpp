@@ -436,10 +436,41 @@ void CPacketList::scrollTo(const QModelIndex& index, ScrollHint hint) {
     horizontalScrollBar()->setValue(x);
 }
 
-QRect CPacketList::RowRect(int row) const {
+void CPacketList::scrollContentsBy(int dx, int dy) {
+    QTableView::scrollContentsBy(dx, dy);
+    AlignTopRow();
+}
+
+void CPacketList::updateGeometries() {
+    QTableView::updateGeometries();
+    AlignTopRow();
+}
+
+void CPacketList::AlignTopRow() {
+    // A report list scrolls by whole rows: the row of the scroll position is
+    // the top row, whole, at the end of the list too, where the base class
+    // would align the last row with the bottom edge and cut the top one.
+    // The last row is whole all the same: the scroll range ends at the first
+    // row from which every row fits.
+    QHeaderView* rows = verticalHeader();
+    const int top = verticalScrollBar()->value();
+    if (top < 0 || top >= rows->count())
+        return;
+    const int offset = rows->sectionPosition(rows->logicalIndex(top));
+    if (rows->offset() == offset)
+        return;
+    rows->setOffset(offset);
+    viewport()->update();
+}
+
+QRect CPacketList::FocusFrameRect(int row) const {
+    // The cells of the row, grown onto the grid lines around them: the grid
+    // line above, the row's own below and at its right end. At the smallest
+    // font sizes the glyphs fill the cells from edge to edge, so a frame
+    // inside them would run through the texts.
     const QRect first = visualRect(m_model.index(row, 0));
     const QRect last = visualRect(m_model.index(row, kColumnCount - 1));
-    return first.united(last);
+    return first.united(last).adjusted(0, -kGridLineWidth, kGridLineWidth, kGridLineWidth);
 }
 
 void CPacketList::paintEvent(QPaintEvent* event) {
@@ -448,11 +479,11 @@ void CPacketList::paintEvent(QPaintEvent* event) {
     const QModelIndex current = currentIndex();
     if (!hasFocus() || !current.isValid())
         return;
-    const QRect row = RowRect(current.row());
-    if (!row.intersects(event->rect()))
+    const QRect frame = FocusFrameRect(current.row());
+    if (!frame.intersects(event->rect()))
         return;
     QPainter painter(viewport());
-    DrawFocusRectangle(painter, row);
+    DrawFocusRectangle(painter, frame);
 }
 
 void CPacketList::focusInEvent(QFocusEvent* event) {
@@ -467,10 +498,11 @@ void CPacketList::focusOutEvent(QFocusEvent* event) {
 
 void CPacketList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
-    // The focus rectangle spans the row: both rows are drawn again whole.
+    // The focus rectangle spans the row: both rows are drawn again whole,
+    // with the grid lines the rectangle lies on.
     for (const QModelIndex& index : {previous, current}) {
         if (index.isValid())
-            viewport()->update(RowRect(index.row()));
+            viewport()->update(FocusFrameRect(index.row()));
     }
 }
 

@@ -146,6 +146,8 @@ protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;
     void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -164,8 +166,11 @@ private:
     void OnSelectionChanged();
     // Shows the one selected row's packet in the tree and the dump.
     void ShowSelectedPacket();
-    // The rectangle of a whole row in the viewport.
-    QRect RowRect(int row) const;
+    // Puts the row of the vertical scroll position at the top, whole.
+    void AlignTopRow();
+    // Where the focus rectangle of a row is drawn: around its cells, on the
+    // grid lines.
+    QRect FocusFrameRect(int row) const;
     std::vector<int> SelectedRows() const;
 
     CKestrelDoc* m_document;

@@ -43,7 +43,8 @@ int OpeningColumnWidth(int column, const QFont& font, const QHeaderView* header,
 
 // One cell of a row: filled with the selection colour or the row's colour,
 // the text from 2 pixels in, one line, vertically centred, an ellipsis when
-// it does not fit. The view draws the focus rectangle around the whole row.
+// it does not fit. The view draws the focus rectangle around the whole row,
+// on the grid lines that surround its cells.
 class CPacketRowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -51,8 +52,8 @@ public:
                const QModelIndex& index) const override;
 };
 
-// A dotted rectangle just inside `rect`, in alternating black and white
-// dots, so it shows on every row colour and on the selection.
+// A dotted rectangle on the outermost pixels of `rect`, in alternating black
+// and white dots, so it shows on every row colour and on the selection.
 void DrawFocusRectangle(QPainter& painter, const QRect& rect);
 
 }  // namespace kestrel

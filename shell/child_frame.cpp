@@ -109,6 +109,9 @@ void CChildFrame::AttachAndActivate(QMdiSubWindow* window) {
                        ? m_normalSize
                        : m_normalSize.boundedTo(VisibleArea(window).size()));
     UpdateTitle();
+    // Placed in the normal state, so that a window opened maximised comes
+    // back to its place in the cascade.
+    m_mainFrame->PlaceNewWindow(window);
     // The show state of the last closed window, not the one asked for.
     switch (GetProfileInt(kKeyShow, kShowNormal)) {
         case kShowMaximized:
@@ -123,8 +126,8 @@ void CChildFrame::AttachAndActivate(QMdiSubWindow* window) {
     }
     if (QMdiArea* area = window->mdiArea())
         area->setActiveSubWindow(window);
-    // The area places a new window when it is shown; once that is done
-    // the window is brought inside it.
+    // A window made while the area was hidden is placed when it shows; once
+    // that is done the window is brought inside it.
     QMetaObject::invokeMethod(this, &CChildFrame::FitIntoArea, Qt::QueuedConnection);
 }
 

@@ -27,6 +27,39 @@ constexpr const char* kFileDocString =
 constexpr const char* kCaptureDocString =
     "\n新規パケットファイル\n\nﾊﾟｹｯﾄ ﾌｧｲﾙ (*.pac)\n.pac\nKestrel.Document\nKestrel Document";
 
+// Texts that Qt shows or prints and its Japanese catalogue lacks: the type
+// column of the file dialogs, and the help options of the command line.
+struct QtText {
+    const char* context;
+    const char* source;
+    const char* japanese;
+};
+constexpr QtText kMissingQtTexts[] = {
+    {"QAbstractFileIconProvider", "Folder", "フォルダ"},
+    {"QAbstractFileIconProvider", "Drive", "ドライブ"},
+    {"QAbstractFileIconProvider", "Shortcut", "ショートカット"},
+    {"QAbstractFileIconProvider", "Unknown", "不明"},
+    {"QCommandLineParser", "Displays help on commandline options.",
+     "コマンドライン オプションのヘルプを表示する。"},
+    {"QCommandLineParser", "Displays help including Qt specific options.",
+     "Qt 固有のオプションも含めたヘルプを表示する。"},
+};
+
+// Installed after Qt's catalogue, so asked first: it answers the texts
+// above and leaves every other one to Qt's translations.
+class CMissingQtTexts : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    QString translate(const char* context, const char* source, const char*, int) const override {
+        for (const QtText& text : kMissingQtTexts) {
+            if (qstrcmp(context, text.context) == 0 && qstrcmp(source, text.source) == 0)
+                return QString::fromUtf8(text.japanese);
+        }
+        return {};
+    }
+    bool isEmpty() const override { return false; }
+};
+
 }  // namespace
 
 void InstallFontSubstitutions() {
@@ -36,13 +69,14 @@ void InstallFontSubstitutions() {
 
 bool InstallQtTranslations() {
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (!translator->load(QStringLiteral("qtbase_ja"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    const bool loaded = translator->load(QStringLiteral("qtbase_ja"),
+                                         QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    if (loaded)
+        QCoreApplication::installTranslator(translator);
+    else
         delete translator;
-        return false;
-    }
-    QCoreApplication::installTranslator(translator);
-    return true;
+    QCoreApplication::installTranslator(new CMissingQtTexts(QCoreApplication::instance()));
+    return loaded;
 }
 
 CKestrelApp::CKestrelApp(Options options)

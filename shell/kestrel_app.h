@@ -85,8 +85,8 @@ private:
 void InstallFontSubstitutions();
 
 // The texts Qt draws itself (file dialogs, message box buttons, window
-// menus) in Japanese, from Qt's translations folder; false when they are
-// not installed.
+// menus) in Japanese, from Qt's translations folder, with the few that
+// folder lacks; false when Qt's translations are not installed.
 bool InstallQtTranslations();
 
 }  // namespace kestrel

@@ -1,7 +1,7 @@
 // kestrel: the desktop program.
 #include <QApplication>
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QIcon>
 #include <clocale>
@@ -14,38 +14,42 @@
 
 namespace {
 
-// The options of the command line, set up once for the parser.
+// The options of the command line, set up once for the parser. The texts
+// are in the program's language; their lines are broken by hand, since the
+// parser wraps by characters and a Japanese character takes two columns.
 struct CommandLine {
-    QCommandLineOption remote{
-        QStringLiteral("remote"),
-        QStringLiteral("Offer the adapters of HOST ([user@]host[:port]) from now on."),
+    QCommandLineOption remote{QStringLiteral("remote"),
+                              QStringLiteral("HOST ([user@]host[:port]) のﾃﾞﾊﾞｲｽも、今後は\n"
+                                             "ﾃﾞﾊﾞｲｽｵｰﾌﾟﾝのﾒﾆｭｰに並べる。"),
+                              QStringLiteral("HOST")};
+    QCommandLineOption remoteSudo{
+        QStringLiteral("remote-sudo"),
+        QStringLiteral("--remote と同じ。HOST では sudo -n で\nｷｬﾌﾟﾁｬｰする。"),
         QStringLiteral("HOST")};
-    QCommandLineOption remoteSudo{QStringLiteral("remote-sudo"),
-                                  QStringLiteral("As --remote, capturing through sudo -n on HOST."),
-                                  QStringLiteral("HOST")};
     QCommandLineOption forgetRemote{QStringLiteral("forget-remote"),
-                                    QStringLiteral("Stop offering the adapters of HOST."),
+                                    QStringLiteral("HOST のﾃﾞﾊﾞｲｽをﾒﾆｭｰに並べないようにする。"),
                                     QStringLiteral("HOST")};
     QCommandLineOption live{
         QStringLiteral("live"),
-        QStringLiteral("Open a capture window that fills from the pcap stream of the FIFO PATH."),
+        QStringLiteral("FIFO の PATH に書かれる pcap ｽﾄﾘｰﾑで\n埋まっていくｷｬﾌﾟﾁｬｰ ｳｨﾝﾄﾞｳを開く。"),
         QStringLiteral("PATH")};
     QCommandLineParser parser;
 
     CommandLine() {
         parser.setApplicationDescription(QStringLiteral(
-            "Kestrel captures Ethernet frames from network adapters and shows them as a packet\n"
-            "list, a decode tree and a hex dump. FILE may be a .pac, pcap or pcapng file, or -\n"
-            "for a pcap stream on standard input that fills a capture window as it comes\n"
-            "(ssh HOST tcpdump -U -w - | kestrel -).\n"
+            "Kestrel はﾈｯﾄﾜｰｸ ｱﾀﾞﾌﾟﾀｰを流れる Ethernet ﾌﾚｰﾑをｷｬﾌﾟﾁｬｰし、\n"
+            "ﾊﾟｹｯﾄ一覧、ﾃﾞｺｰﾄﾞ ﾂﾘｰ、16進ﾀﾞﾝﾌﾟで表示する。FILE には .pac、pcap、\n"
+            "pcapng のﾌｧｲﾙを指定できる。- を指定すると、標準入力の pcap ｽﾄﾘｰﾑで\n"
+            "届くそばから埋まっていくｷｬﾌﾟﾁｬｰ ｳｨﾝﾄﾞｳを開く\n"
+            "(ssh HOST tcpdump -U -w - | kestrel -)。\n"
             "\n"
-            "Remote hosts are kept in the settings: their adapters are offered as\n"
-            "\"NAME@HOST\" at every start, listed and captured over ssh (your own keys;\n"
-            "kestrel-capture on the host, else tcpdump)."));
+            "ﾘﾓｰﾄ ﾎｽﾄは設定に保存され、そのﾃﾞﾊﾞｲｽは起動のたびに \"NAME@HOST\" として\n"
+            "ﾒﾆｭｰに並ぶ。一覧とｷｬﾌﾟﾁｬｰは ssh で行う (自分の鍵を使い、ﾎｽﾄの\n"
+            "kestrel-capture を、なければ tcpdump を使う)。"));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({remote, remoteSudo, forgetRemote, live});
-        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to open."),
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("開くﾌｧｲﾙ。"),
                                      QStringLiteral("[FILE...]"));
     }
 };
@@ -101,7 +105,8 @@ int main(int argc, char* argv[]) {
     QString error;
     for (const QString& host : parser.values(forgetRemote)) {
         if (!kestrel::ForgetRemoteHost(host))
-            std::fprintf(stderr, "kestrel: %s is not a remote host of Kestrel\n", qPrintable(host));
+            std::fprintf(stderr, "kestrel: %s は Kestrel のﾘﾓｰﾄ ﾎｽﾄではありません\n",
+                         host.toLocal8Bit().constData());
     }
     for (const QString& host : parser.values(remote)) {
         if (!kestrel::RememberRemoteHost(host, false, error)) {

@@ -14,9 +14,12 @@
 #include <QMimeData>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "framework/command_ids.h"
 #include "framework/kestrel_doc.h"
@@ -60,6 +63,17 @@ public:
     }
 };
 
+// Of a title bar on a screen, this much of its width (or all of a narrower
+// one) is enough to take hold of the window.
+constexpr int kReachableTitleWidth = 100;
+
+// Pixels between two rectangles (0 when they meet), squared.
+qint64 GapSquared(const QRect& a, const QRect& b) {
+    const qint64 dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
+    const qint64 dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
+    return dx * dx + dy * dy;
+}
+
 QSize DefaultFrameSize() {
     QSize size(1024, 720);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -70,6 +84,35 @@ QSize DefaultFrameSize() {
 }
 
 }  // namespace
+
+QRect PlaceOnScreens(const QRect& frame, int titleHeight, const QList<QRect>& screens) {
+    const QRect title(frame.topLeft(), QSize(frame.width(), std::max(1, titleHeight)));
+    const int reachable = std::min(kReachableTitleWidth, frame.width());
+    const QRect* nearest = nullptr;
+    qint64 nearestOverlap = 0;
+    qint64 nearestGap = 0;
+    for (const QRect& screen : screens) {
+        const QRect onScreen = title.intersected(screen);
+        if (onScreen.height() == title.height() && onScreen.width() >= reachable)
+            return frame;
+        const QRect overlap = frame.intersected(screen);
+        const qint64 area = qint64{overlap.width()} * overlap.height();
+        const qint64 gap = GapSquared(frame, screen);
+        if (!nearest || area > nearestOverlap || (area == nearestOverlap && gap < nearestGap)) {
+            nearest = &screen;
+            nearestOverlap = area;
+            nearestGap = gap;
+        }
+    }
+    if (!nearest)
+        return frame;
+    QRect placed(frame.topLeft(), frame.size().boundedTo(nearest->size()));
+    placed.moveLeft(
+        std::clamp(placed.left(), nearest->left(), nearest->right() - placed.width() + 1));
+    placed.moveTop(
+        std::clamp(placed.top(), nearest->top(), nearest->bottom() - placed.height() + 1));
+    return placed;
+}
 
 CMainFrame::CMainFrame(CKestrelApp* app, std::shared_ptr<PcapApi> pcap, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_engine(std::move(pcap)) {
@@ -169,8 +212,9 @@ CChildFrame* CMainFrame::OpenDevice(const std::string& name, std::vector<std::st
     for (CChildFrame* frame : m_documentWindows) {
         if (frame->GetDocument()->m_deviceName != name)
             continue;
-        // An adapter that is capturing already stays as it is.
-        if (frame->GetCaptureState() != kCaptureCapturing) {
+        // An adapter that is capturing already stays as it is, and so does
+        // a stream that cannot be read again.
+        if (frame->GetCaptureState() == kCaptureIdle) {
             std::string reason;
             if (!frame->StartCapture(&reason))
                 failures.push_back(name + ": " + reason);
@@ -200,7 +244,10 @@ void CMainFrame::ReportStartFailures(const std::vector<std::string>& failures) {
 
 void CMainFrame::OpenAllDevices() {
     std::vector<std::string> failures;
-    for (const std::string& name : m_engine.GetNameList()) OpenDevice(name, failures);
+    for (const std::string& name : m_engine.GetNameList()) {
+        if (m_engine.GetCaptureState(name) != kCaptureUnknown)
+            OpenDevice(name, failures);
+    }
     ReportStartFailures(failures);
 }
 
@@ -280,7 +327,8 @@ void CMainFrame::FillAdapterMenu(QMenu* popup) {
     int id = cmd::kAdapterFirst;
     char letter = 'A';
     for (const std::string& name : m_engine.GetNameList()) {
-        if (IsDeviceWindowOpen(name))
+        // A stream that was read to its end cannot capture again.
+        if (IsDeviceWindowOpen(name) || m_engine.GetCaptureState(name) == kCaptureUnknown)
             continue;
         QString text = QString::fromStdString(name);
         // "Z" stays for "全て(&Z)": from the 26th adapter on there is no letter.
@@ -498,9 +546,13 @@ QList<QMdiSubWindow*> CMainFrame::ArrangeableWindows() const {
     return windows;
 }
 
-void CMainFrame::TileSideBySide() { Tile(Qt::Horizontal); }
+void CMainFrame::TileSideBySide() {
+    Tile(Qt::Horizontal);
+}
 
-void CMainFrame::TileStacked() { Tile(Qt::Vertical); }
+void CMainFrame::TileStacked() {
+    Tile(Qt::Vertical);
+}
 
 // Restores maximised windows, then shares the area among the arrangeable
 // windows in equal strips: left to right (horizontal) or top to bottom.
@@ -551,13 +603,76 @@ void CMainFrame::ArrangeIcons() {
     }
 }
 
+void CMainFrame::PlaceNewWindow(QMdiSubWindow* window) {
+    if (!m_mdiArea->isVisible()) {
+        m_windowsToPlace.append(window);
+        return;
+    }
+    const QRect area = m_mdiArea->viewport()->rect();
+    const QSize size = window->size();
+    QStyleOptionTitleBar titleBar;
+    titleBar.initFrom(window);
+    const int step =
+        std::max(1, window->style()->pixelMetric(QStyle::PM_TitleBarHeight, &titleBar, window));
+    // Where the other windows stand, in the normal state.
+    QList<QPoint> taken;
+    bool others = false;
+    for (const QMdiSubWindow* other : m_mdiArea->subWindowList()) {
+        if (other == window || other->isHidden())  // closing
+            continue;
+        others = true;
+        if (!(other->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
+            taken.append(other->pos());
+    }
+    const auto next = [&](QPoint position) {
+        position += QPoint(step, step);
+        const bool leaves = position.x() + size.width() > area.right() + 1 ||
+                            position.y() + size.height() > area.bottom() + 1;
+        return leaves ? area.topLeft() : position;
+    };
+    // The first window, and the first after all were closed, starts at the
+    // top-left corner.
+    const QPoint first =
+        others && m_lastNewWindowPosition ? next(*m_lastNewWindowPosition) : area.topLeft();
+    // Further down the cascade while a window stands exactly there; with
+    // every place of the cascade taken, the first one.
+    QPoint position = first;
+    for (qsizetype tries = 0; taken.contains(position); ++tries) {
+        position = next(position);
+        if (tries == taken.size()) {
+            position = first;
+            break;
+        }
+    }
+    window->move(position);
+    m_lastNewWindowPosition = position;
+}
+
+void CMainFrame::PlaceWaitingWindows() {
+    const QList<QPointer<QMdiSubWindow>> windows = std::exchange(m_windowsToPlace, {});
+    for (QMdiSubWindow* window : windows) {
+        if (!window)
+            continue;
+        // A maximised or minimised window is placed in the normal state, so
+        // that it comes back there.
+        const Qt::WindowStates state = window->windowState();
+        if (state & (Qt::WindowMaximized | Qt::WindowMinimized))
+            window->showNormal();
+        PlaceNewWindow(window);
+        if (state & Qt::WindowMaximized)
+            window->showMaximized();
+        else if (state & Qt::WindowMinimized)
+            window->showMinimized();
+    }
+}
+
 void CMainFrame::RestoreWindowPlacement() {
     QRect geometry(QPoint(0, 0), DefaultFrameSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         geometry.moveCenter(screen->availableGeometry().center());
     }
     // Stored left and top are used as they are, unless no coordinate can
-    // hold them.
+    // hold them or no screen shows the window there (below).
     const auto coordinate = [](const char* key, int fallback) {
         const int value = GetProfileInt(key, fallback);
         return value < -QWIDGETSIZE_MAX || value > QWIDGETSIZE_MAX ? fallback : value;
@@ -577,7 +692,27 @@ void CMainFrame::RestoreWindowPlacement() {
         geometry.setWidth(width);
     if (height > kMinimumStoredExtent)
         geometry.setHeight(height);
-    setGeometry(geometry);
+
+    // A window stored where no screen shows it (left on a larger or a
+    // second monitor) comes back onto the nearest screen. The window
+    // manager's frame is not known before the window shows: the style's
+    // title bar and frame stand in for it.
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + border;
+    const QMargins frame(border, title, border, border);
+    const QRect framed = geometry.marginsAdded(frame);
+    const QRect placed = PlaceOnScreens(framed, title, screens);
+    if (placed == framed) {
+        setGeometry(geometry);
+        return;
+    }
+    // Placed by its frame, so that the title bar lands on the screen
+    // whatever the frame's real size.
+    resize(placed.size().shrunkBy(frame));
+    move(placed.topLeft());
 }
 
 void CMainFrame::ShowWithSavedState() {
@@ -592,6 +727,7 @@ void CMainFrame::ShowWithSavedState() {
             show();
             break;
     }
+    PlaceWaitingWindows();
 }
 
 void CMainFrame::SaveWindowPlacement() {

@@ -4,9 +4,12 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +30,13 @@ class CDocTemplate;
 class CKestrelApp;
 class CKestrelDoc;
 class CPrompter;
+
+// Where a main window goes whose frame rectangle (title bar and borders
+// included) would be `frame`, on screens whose work areas are `screens`:
+// where it is when enough of its title bar (the top `titleHeight` pixels)
+// lies on one screen to take hold of it; else whole on the nearest screen,
+// at its own size where that fits.
+QRect PlaceOnScreens(const QRect& frame, int titleHeight, const QList<QRect>& screens);
 
 class CMainFrame : public QMainWindow, public CCommandTarget {
     Q_OBJECT
@@ -98,6 +108,13 @@ public:
     bool RouteCommand(int id);
     bool RouteUpdate(int id, CommandState& state);
 
+    // Places a new document window before its show state applies: a step
+    // down and right from the last new one, as cascading does, back at the
+    // top-left corner when it would leave the area, and never exactly where
+    // another window stands while the cascade has room. Windows made before
+    // this frame shows are placed once it does.
+    void PlaceNewWindow(QMdiSubWindow* window);
+
     // Geometry from the profile (before the window shows) and show state.
     void RestoreWindowPlacement();
     void ShowWithSavedState();
@@ -142,6 +159,8 @@ private:
     void InstallAccelerators();
     void CloseAllDocumentWindows();
     QList<QMdiSubWindow*> ArrangeableWindows() const;
+    // PlaceNewWindow for the windows made before this frame showed.
+    void PlaceWaitingWindows();
 
     CKestrelApp* m_app;
     CCaptureEngine m_engine;
@@ -152,6 +171,8 @@ private:
     QMdiArea* m_mdiArea = nullptr;
     std::map<int, QList<QMenu*>> m_menus;
     int m_currentMenuId = 0;
+    std::optional<QPoint> m_lastNewWindowPosition;
+    QList<QPointer<QMdiSubWindow>> m_windowsToPlace;  // made while the area was hidden
     std::thread m_remoteLister;
     std::atomic<bool> m_cancelRemoteListing{false};
     bool m_remoteListingPending = false;

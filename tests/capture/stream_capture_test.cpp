@@ -292,6 +292,44 @@ TEST(StreamAdapter, FillsFromAFifoAndStopsWhileWaitingForAWriter) {
     EXPECT_EQ(store.Count(), 4);
 }
 
+TEST(StreamAdapter, StandardInputAndFilesAreReadOnce) {
+    test::TempDir dir;
+    const std::vector<uint8_t> stream = test::PcapStream(3);
+    const auto file = dir.File("stream.pcap");
+    test::WriteFileBytes(file, stream);
+    // Standard input: a pipe holding the stream, for the time of the test.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    ASSERT_EQ(write(pipeEnds[1], stream.data(), stream.size()),
+              static_cast<ssize_t>(stream.size()));
+    close(pipeEnds[1]);
+    const int savedInput = dup(STDIN_FILENO);
+    dup2(pipeEnds[0], STDIN_FILENO);
+    close(pipeEnds[0]);
+
+    CCaptureEngine engine(std::make_shared<ScriptedPcap>());
+    engine.SetPacketSink(&StoreSink);
+    ASSERT_TRUE(engine.AddStreamAdapter("file", file.string()));
+    ASSERT_TRUE(engine.AddStreamAdapter("stdin", "-"));
+    for (const std::string name : {"file", "stdin"}) {
+        PacketStore store;
+        ASSERT_TRUE(engine.StartCapture(name, nullptr, &store));
+        ASSERT_TRUE(WaitFor([&] { return engine.GetCaptureState(name) != kCaptureCapturing; }));
+        engine.WaitForCapture(name);
+        EXPECT_EQ(store.Count(), 3) << name;
+        // Read to its end: no second start, which would find nothing (or
+        // the same packets again); the adapter is gone.
+        EXPECT_EQ(engine.GetCaptureState(name), kCaptureUnknown) << name;
+        std::string reason;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(engine.StartCapture(name, nullptr, &store, &reason)) << name;
+        testing::internal::GetCapturedStderr();
+        EXPECT_NE(reason.find(name), std::string::npos) << reason;
+    }
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+}
+
 TEST(RemoteHosts, HostsAreParsedAndAnythingLikeAnOptionOrShellTextRefused) {
     RemoteHost host;
     std::string error;
@@ -664,7 +702,8 @@ TEST(UnprivilegedCapture, EngineUsesTheHelperOnlyForTheGroup) {
     const test::InstalledHelperCopy helper;
     if (!helper.Usable())
         GTEST_SKIP() << helper.Why();
-    const std::string self = helper.Reachable(std::filesystem::read_symlink("/proc/self/exe")).string();
+    const std::string self =
+        helper.Reachable(std::filesystem::read_symlink("/proc/self/exe")).string();
     for (const char* side : {"member", "outsider"}) {
         std::string output;
         const int status = test::RunUnprivileged(

@@ -1,8 +1,11 @@
 // Under a Japanese locale (ctest runs this program with LANG=ja_JP.UTF-8):
 // the texts Qt draws itself are Japanese, and so are the C library's error
 // messages in the program's own messages.
+#include <QCommandLineParser>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -86,9 +89,13 @@ private slots:
         QString lookIn;
         QString fileName;
         QStringList dialogButtons;
+        QString folderType;
         WhenShown<QFileDialog>([&](QFileDialog* dialog) {
             lookIn = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel"))->text();
             fileName = dialog->findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text();
+            // The type column of a folder (Qt's catalogue lacks this text).
+            folderType = dialog->findChild<QFileSystemModel*>()->iconProvider()->type(
+                QFileInfo(QDir::tempPath()));
             for (QAbstractButton* button : dialog->findChild<QDialogButtonBox*>()->buttons())
                 dialogButtons.append(Plain(button->text()));
             dialog->reject();
@@ -101,6 +108,13 @@ private slots:
                  qPrintable(fileName));
         QVERIFY2(dialogButtons.contains(QStringLiteral("キャンセル")),
                  qPrintable(dialogButtons.join(',')));
+        QCOMPARE(folderType, QStringLiteral("フォルダ"));
+
+        // The help option of the command line (lacking in Qt's catalogue too).
+        QCommandLineParser parser;
+        parser.addHelpOption();
+        QVERIFY2(parser.helpText().contains(QStringLiteral("ヘルプを表示する")),
+                 qPrintable(parser.helpText()));
 
         // The window menu of a document window.
         QStringList systemMenu;

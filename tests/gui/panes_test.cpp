@@ -110,6 +110,20 @@ QStringList Texts(const QMenu* menu) {
     return texts;
 }
 
+// True when the grid line above `cell` carries the focus rectangle's
+// black and white dots.
+bool FocusDots(const QImage& image, const QRect& cell) {
+    int black = 0;
+    int white = 0;
+    for (int x = std::max(0, cell.left()); x < std::max(0, cell.left()) + 40; ++x) {
+        const QColor colour =
+            image.pixelColor(QPoint(x, cell.top() - kGridLineWidth) * image.devicePixelRatio());
+        black += colour == QColor(Qt::black);
+        white += colour == QColor(Qt::white);
+    }
+    return black > 10 && white > 10;
+}
+
 std::string CapturePath(const char* name) {
     return std::string(KESTREL_CORPUS_DIR) + "/" + name;
 }
@@ -294,16 +308,7 @@ private slots:
         // whole row, on the selection colour of a TCP row too.
         const QImage image = list.viewport()->grab().toImage();
         const QRect rowRect = list.visualRect(list.model()->index(row + 1, 0));
-        int black = 0;
-        int white = 0;
-        for (int x = std::max(0, rowRect.left()); x < std::max(0, rowRect.left()) + 40; ++x) {
-            const QColor colour =
-                image.pixelColor(QPoint(x, rowRect.top()) * image.devicePixelRatio());
-            black += colour == QColor(Qt::black);
-            white += colour == QColor(Qt::white);
-        }
-        QVERIFY(black > 10);
-        QVERIFY(white > 10);
+        QVERIFY(FocusDots(image, rowRect));
         // Inside, the selection colour stands apart from the TCP row colour.
         const QColor inside =
             image.pixelColor(QPoint(std::max(0, rowRect.left()) + 1, rowRect.center().y()) *
@@ -318,6 +323,43 @@ private slots:
         QTest::keyClick(&list, Qt::Key_Delete, Qt::ControlModifier);
         QTest::keyClick(&list, Qt::Key_Delete, Qt::AltModifier);
         QCOMPARE(window.prompter.questions.size(), 2);
+    }
+
+    // The focus rectangle lies on the grid lines around the row: at the two
+    // smallest sizes, whose glyphs fill the cells, the focused row's texts
+    // look the same with the focus as without it.
+    void focusRectangleLeavesTheTextsWhole() {
+        CPaneWindow window;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        CPacketList& list = *window.list;
+        for (int i = 0; i < 3; ++i) Append(window, IcmpEcho(), static_cast<uint32_t>(i));
+        list.ShowPendingRows();
+        for (int id : {cmd::kListFontSmall, cmd::kListFontSmallest}) {
+            list.OnCommand(id);
+            list.setFocus();
+            list.selectRow(1);
+            const QImage focused = list.viewport()->grab().toImage();
+            list.clearFocus();
+            const QImage plain = list.viewport()->grab().toImage();
+            for (int column = 0; column < kColumnCount; ++column) {
+                const QRect text = list.visualRect(list.model()->index(1, column))
+                                       .adjusted(kCellLeftMargin, 0, -kCellRightMargin, 0);
+                for (int y = text.top(); y <= text.bottom(); ++y) {
+                    for (int x = text.left(); x <= text.right(); ++x) {
+                        const QPoint at = QPoint(x, y) * focused.devicePixelRatio();
+                        QVERIFY2(focused.pixel(at) == plain.pixel(at),
+                                 qPrintable(QStringLiteral("size %1, column %2, (%3, %4)")
+                                                .arg(list.RowHeight())
+                                                .arg(column)
+                                                .arg(x)
+                                                .arg(y)));
+                    }
+                }
+            }
+            QVERIFY(FocusDots(focused, list.visualRect(list.model()->index(1, 0))));
+        }
     }
 
     // The tree draws the lines between its items; only the left button
@@ -609,6 +651,30 @@ private slots:
         Fill(window, 10);
         window.list->ShowPendingRows();
         QCOMPARE(window.list->rowAt(0), 0);
+    }
+
+    // The list scrolls by whole rows: when it keeps the newest row in view
+    // (a file loading, a capture running), the top row is whole, at every
+    // font size, and so is the last row.
+    void listScrollsByWholeRows() {
+        CPaneWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        CPacketList& list = *window.list;
+        for (int id = cmd::kListFontLargest; id <= cmd::kListFontSmallest; ++id) {
+            list.OnCommand(id);
+            for (int tick = 0; tick < 2; ++tick) {
+                Fill(window, 150);
+                list.ShowPendingRows();
+                const int last = list.RowCount() - 1;
+                const QString at = QStringLiteral("row height %1").arg(list.RowHeight());
+                QVERIFY2(list.rowViewportPosition(list.rowAt(0)) == 0, qPrintable(at));
+                QVERIFY2(list.rowAt(list.rowViewportPosition(last)) == last, qPrintable(at));
+                QVERIFY2(
+                    list.rowViewportPosition(last) + list.RowHeight() <= list.viewport()->height(),
+                    qPrintable(at));
+            }
+        }
     }
 
     void contextMenus() {

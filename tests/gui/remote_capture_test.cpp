@@ -3,6 +3,7 @@
 // 127.0.0.1, and a pcap stream on a FIFO; and the remote hosts kept in the
 // settings.
 #include <unistd.h>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QtTest>
 
@@ -11,6 +12,7 @@
 #include "core/text_helpers.h"
 #include "framework/command_ids.h"
 #include "framework/kestrel_doc.h"
+#include "framework/menu_builder.h"
 #include "gui_test_util.h"
 #include "list/packet_list.h"
 #include "loopback_udp.h"
@@ -78,6 +80,51 @@ private slots:
         QTRY_COMPARE(frame->GetCaptureState(), kCaptureIdle);
         QCOMPARE(app->MainFrame()->Engine().GetNameList().back(), fifo.string());
         QVERIFY(app.prompter->messages.empty());
+        // A FIFO takes a new writer at every start.
+        CommandState start;
+        QVERIFY(app->MainFrame()->RouteUpdate(cmd::kCaptureStart, start));
+        QVERIFY(start.enabled);
+    }
+
+    // A stream that can be read only once (standard input, a file): once it
+    // has ended, キャプチャー→開始 is greyed, in the menu bar and in the
+    // list's menu, and the adapter is offered no more.
+    void streamReadOnceCannotStartAgain() {
+        test::ScriptedAdapters adapters(1);
+        test::TestApp app(adapters.Api());
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* mainFrame = app->MainFrame();
+        test::TempDir dir;
+        const auto file = dir.File("stream.pcap");
+        test::WriteFileBytes(file, test::PcapStream(3));
+        CChildFrame* frame = mainFrame->OpenLiveStream(file.string());
+        QVERIFY(frame);
+        QTRY_COMPARE(frame->GetDocument()->Store().Count(), 3);
+        QTRY_VERIFY(frame->GetCaptureState() != kCaptureCapturing);
+        QVERIFY(app.prompter->messages.empty());
+        for (int id : {cmd::kCaptureStart, cmd::kCaptureStop}) {
+            CommandState state;
+            QVERIFY(mainFrame->RouteUpdate(id, state));
+            QVERIFY2(!state.enabled, qPrintable(QString::number(id)));
+        }
+        QVERIFY(!mainFrame->RouteCommand(cmd::kCaptureStart));
+        std::unique_ptr<QMenu> menu(frame->ListPane()->CreateContextMenu());
+        bool listStartGreyed = false;
+        for (const QAction* action : menu->actions()) {
+            if (CommandIdOf(action) == cmd::kListCaptureStart)
+                listStartGreyed = !action->isEnabled();
+        }
+        QVERIFY(listStartGreyed);
+        menu.reset();
+        // Asked all the same (from a menu shown before the end): it says why.
+        frame->StartCaptureCommand();
+        QCOMPARE(app.prompter->messages.size(), size_t{1});
+        QVERIFY(app.prompter->messages[0].text.contains(QString::fromStdString(file.string())));
+        QVERIFY(frame->SubWindow()->close());
+        test::ProcessDeletions();
+        QMenu popup;
+        mainFrame->FillAdapterMenu(&popup);
+        QVERIFY(MenuTexts(&popup).filter(QString::fromStdString(file.string())).isEmpty());
     }
 
     void remoteAdapterCapturesIntoADocumentOverSsh() {

@@ -453,6 +453,46 @@ private slots:
         QVERIFY(frame->RouteCommand(cmd::kWindowCascade));
     }
 
+    // Each new document window steps down and right from the last, back at
+    // the top-left corner when the next step would leave the area, and never
+    // lands exactly on a window that is still there.
+    void newWindowsCascade() {
+        WriteProfileInt("CHILD_FRAME_SIZE_RIGHT", 500);
+        WriteProfileInt("CHILD_FRAME_SIZE_BOTTOM", 300);
+        TestApp app;
+        QVERIFY(app->InitInstance({}));
+        CMainFrame* frame = app->MainFrame();
+        frame->resize(700, 520);
+        QCoreApplication::processEvents();
+        const QRect area = frame->MdiArea()->viewport()->rect();
+        QList<QMdiSubWindow*> windows;
+        const auto open = [&] {
+            windows.append(app->OnFileNew()->SubWindow());
+            QCoreApplication::processEvents();
+            return windows.last()->pos();
+        };
+        QCOMPARE(open(), area.topLeft());
+        const QPoint step = open() - windows[0]->pos();
+        QVERIFY(step.x() > 0);
+        QCOMPARE(step.y(), step.x());
+        // Down the area until the next step would leave it.
+        QPoint last = windows[1]->pos();
+        while (area.contains(QRect(last + step, windows[0]->size()))) {
+            QCOMPARE(open(), last + step);
+            last += step;
+        }
+        QVERIFY(windows.size() >= 4);
+        // Two windows of the cascade closed: the next windows take their
+        // places, from the top-left corner on.
+        QVERIFY(windows[0]->close());
+        QVERIFY(windows[2]->close());
+        test::ProcessDeletions();
+        QCOMPARE(open(), area.topLeft());
+        QCOMPARE(open(), area.topLeft() + 2 * step);
+        for (const QMdiSubWindow* window : frame->MdiArea()->subWindowList())
+            QVERIFY(area.contains(window->geometry()));
+    }
+
     void mainFramePlacementIsPersisted() {
         WriteProfileInt("MAIN_FRAME_SIZE_LEFT", 40);
         WriteProfileInt("MAIN_FRAME_SIZE_TOP", 30);
@@ -490,6 +530,41 @@ private slots:
         QCOMPARE(app->MainFrame()->geometry().topLeft(), QPoint(60, 50));
         QVERIFY(app->MainFrame()->width() > 10);
         QVERIFY(app->MainFrame()->height() > 10);
+    }
+
+    // A window stored where no screen shows it (after working on a larger or
+    // a second monitor), or with its title bar out of reach, comes back whole
+    // onto the nearest screen with its stored size; one that can be taken
+    // hold of stays where it was stored.
+    void mainFrameStoredOffTheScreensComesBack() {
+        WriteProfileInt("MAIN_FRAME_SIZE_LEFT", 3000);
+        WriteProfileInt("MAIN_FRAME_SIZE_TOP", 2000);
+        WriteProfileInt("MAIN_FRAME_SIZE_RIGHT", 500);
+        WriteProfileInt("MAIN_FRAME_SIZE_BOTTOM", 400);
+        {
+            TestApp app;
+            QVERIFY(app->InitInstance({}));
+            const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+            QVERIFY(screen.contains(app->MainFrame()->frameGeometry()));
+            QCOMPARE(app->MainFrame()->size(), QSize(500, 400));
+        }
+
+        const QList<QRect> screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        const int title = 24;
+        // On a screen, across two, partly off the edge: where it was.
+        for (const QRect& frame :
+             {QRect(100, 100, 800, 600), QRect(1800, 100, 400, 300), QRect(2900, 700, 800, 600)})
+            QCOMPARE(PlaceOnScreens(frame, title, screens), frame);
+        // Beyond the second screen, left of the first, title bar above the top.
+        QCOMPARE(PlaceOnScreens(QRect(3500, 100, 600, 400), title, screens),
+                 QRect(2600, 100, 600, 400));
+        QCOMPARE(PlaceOnScreens(QRect(-2000, 300, 800, 600), title, screens),
+                 QRect(0, 300, 800, 600));
+        QCOMPARE(PlaceOnScreens(QRect(200, -100, 800, 600), title, screens),
+                 QRect(200, 0, 800, 600));
+        // Only a sliver on the first screen: onto it, bounded by it.
+        QCOMPARE(PlaceOnScreens(QRect(1890, 1060, 2500, 1500), title, screens),
+                 QRect(0, 0, 1920, 1080));
     }
 
     void childFrameSettingsArePersisted() {
