@@ -492,11 +492,15 @@ TEST(CaptureFileTest, PcapIsReadAsLibpcapReadsIt) {
         const auto path = dir.File(name);
         test::WriteFileBytes(path, bytes);
         ExpectReadAsLibpcapReads(path);
-        if (index == 1) {
-            for (size_t cut = 4; cut < bytes.size(); cut += cut < 120 ? 1 : 97) {
+        // Every cut of a file, and of one whose records exceed its snapshot
+        // length (cut within the snapshot length or beyond it).
+        if (index == 1 || v.snapLength == 100) {
+            for (size_t cut = 4; cut < bytes.size(); cut += cut < 120 ? 1 : v.snapLength == 100 ? 7 : 97) {
                 test::WriteFileBytes(path, {bytes.begin(), bytes.begin() + static_cast<long>(cut)});
                 ExpectReadAsLibpcapReads(path);
             }
+        }
+        if (index == 1) {
             // A record longer than libpcap takes for Ethernet.
             bytes.resize(24 + 16);
             bytes[24 + 10] = 0x04;  // caplen 0x0004003C
