@@ -312,7 +312,10 @@ CaptureReader::Result CaptureReader::NextPcap() {
         if (h->caplen > kMaxPacketLength) {
             return Fail(m_source.CannotRead("ﾊﾟｹｯﾄが長すぎます。"));
         }
-        m_header.tv_sec = static_cast<uint32_t>(h->ts.tv_sec);
+        // pcap stores 32 unsigned bits of seconds (libpcap widens them with
+        // their sign); pcapng stores 64-bit stamps, past 2106 too.
+        m_header.tv_sec = m_kind == FileKind::Pcap ? static_cast<uint32_t>(h->ts.tv_sec)
+                                                   : static_cast<uint64_t>(h->ts.tv_sec);
         m_header.tv_usec = static_cast<uint32_t>(h->ts.tv_usec);
         m_header.caplen = h->caplen;
         m_header.len = h->len;
