@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "core/text_helpers.h"
 
@@ -144,15 +145,21 @@ void RealisticMix::TcpSession(Conversation& c) {
         c.frames.push_back(frames::Ip(fromClient ? kGatewayMac : Mac(host),
                                       fromClient ? Mac(host) : kGatewayMac, ip, tcp));
     };
-    const auto stamps = [&](bool fromClient) {
+    // The timestamp option's value and echo: the sender's clock advances.
+    const auto clocks = [&](bool fromClient) {
         uint32_t& own = fromClient ? clientTs : serverTs;
         own += Between(1, 40);
-        return Words({0x0101080A, own, fromClient ? serverTs : clientTs});
+        return std::pair{own, fromClient ? serverTs : clientTs};
+    };
+    const auto stamps = [&](bool fromClient) {
+        const auto [value, echo] = clocks(fromClient);
+        return Words({0x0101080A, value, echo});
     };
     const auto synOptions = [&](bool fromClient) {
-        const Bytes ts = stamps(fromClient);
-        Bytes o = {0x02, 0x04, 0x05, 0xb4, 0x04, 0x02};
-        o.insert(o.end(), ts.begin() + 2, ts.end());
+        const auto [value, echo] = clocks(fromClient);
+        Bytes o = {0x02, 0x04, 0x05, 0xb4, 0x04, 0x02, 0x08, 0x0a};
+        frames::Put32(o, value);
+        frames::Put32(o, echo);
         for (const uint8_t b : {0x01, 0x03, 0x03, 0x07}) o.push_back(b);
         return o;
     };
@@ -260,31 +267,29 @@ void RealisticMix::Dns(Conversation& c) {
     }
     for (const uint8_t b : {0, 0, 0x29, 0x04, 0xd0, 0, 0, 0, 0, 0, 0}) answer.push_back(b);
 
+    Datagram(c, host, {10, 1, 0, 1}, true, port, 53, question);
+    Datagram(c, host, {10, 1, 0, 1}, false, port, 53, answer);
+}
+
+void RealisticMix::Datagram(Conversation& c, int host, const Bytes& far, bool fromHost,
+                            unsigned hostPort, unsigned farPort, const Bytes& payload) {
     frames::Ipv4 ip;
     ip.protocol = kIpProtocolUdp;
     ip.id = m_ipId++ & 0xFFFF;
-    ip.source = Host(host);
-    ip.destination = {10, 1, 0, 1};
-    c.frames.push_back(frames::Ip(kGatewayMac, Mac(host), ip, frames::Udp(port, 53, question)));
-    ip.id = m_ipId++ & 0xFFFF;
-    std::swap(ip.source, ip.destination);
-    c.frames.push_back(frames::Ip(Mac(host), kGatewayMac, ip, frames::Udp(53, port, answer)));
+    ip.source = fromHost ? Host(host) : far;
+    ip.destination = fromHost ? far : Host(host);
+    c.frames.push_back(frames::Ip(fromHost ? kGatewayMac : Mac(host), fromHost ? Mac(host) : kGatewayMac,
+                                  ip, frames::Udp(fromHost ? hostPort : farPort,
+                                                  fromHost ? farPort : hostPort, payload)));
 }
 
 void RealisticMix::Ntp(Conversation& c) {
     const int host = static_cast<int>(Between(0, 499));
-    const int server = static_cast<int>(Between(0, 20));
+    const Bytes server = Server(static_cast<int>(Between(0, 20)));
     for (const bool fromClient : {true, false}) {
         Bytes message = RandomBytes(48);
         message[0] = fromClient ? 0x23 : 0x24;  // version 4, client / server
-        frames::Ipv4 ip;
-        ip.protocol = kIpProtocolUdp;
-        ip.id = m_ipId++ & 0xFFFF;
-        ip.source = fromClient ? Host(host) : Server(server);
-        ip.destination = fromClient ? Server(server) : Host(host);
-        c.frames.push_back(frames::Ip(fromClient ? kGatewayMac : Mac(host),
-                                      fromClient ? Mac(host) : kGatewayMac, ip,
-                                      frames::Udp(123, 123, message)));
+        Datagram(c, host, server, fromClient, 123, 123, message);
     }
 }
 
@@ -292,21 +297,13 @@ void RealisticMix::Ntp(Conversation& c) {
 // handshake, then short-header data with small acknowledgements.
 void RealisticMix::Quic(Conversation& c) {
     const int host = static_cast<int>(Between(0, 499));
-    const int server = static_cast<int>(Between(0, 2999));
+    const Bytes server = Server(static_cast<int>(Between(0, 2999)));
     const unsigned port = Between(32768, 60999);
     const auto send = [&](bool fromClient, size_t size, bool longHeader) {
         Bytes payload = RandomBytes(size);
         payload[0] = static_cast<uint8_t>(longHeader ? 0xC0 | (payload[0] & 0x0F) : 0x40 | (payload[0] & 0x3F));
         if (longHeader) payload = frames::Poke(payload, 1, {0, 0, 0, 1});
-        frames::Ipv4 ip;
-        ip.protocol = kIpProtocolUdp;
-        ip.id = m_ipId++ & 0xFFFF;
-        ip.source = fromClient ? Host(host) : Server(server);
-        ip.destination = fromClient ? Server(server) : Host(host);
-        c.frames.push_back(frames::Ip(fromClient ? kGatewayMac : Mac(host),
-                                      fromClient ? Mac(host) : kGatewayMac, ip,
-                                      frames::Udp(fromClient ? port : 443, fromClient ? 443 : port,
-                                                  payload)));
+        Datagram(c, host, server, fromClient, port, 443, payload);
     };
     send(true, 1250, true);
     for (unsigned i = 0, n = Between(2, 4); i < n; ++i) send(false, Between(1150, 1250), true);

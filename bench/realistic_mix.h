@@ -37,6 +37,10 @@ private:
     frames::Bytes Mac(int host) const;
 
     Conversation NewConversation();
+    // A UDP datagram between `host` of the local network (through the
+    // gateway, whose MAC address it uses) and `far`.
+    void Datagram(Conversation& c, int host, const frames::Bytes& far, bool fromHost,
+                  unsigned hostPort, unsigned farPort, const frames::Bytes& payload);
     void TcpSession(Conversation& c);
     void Dns(Conversation& c);
     void Ntp(Conversation& c);

@@ -204,8 +204,9 @@ public:
         if (m_options.outPath.empty())
             return status;
         if (m_unreadable) {
-            // An input that could not be read at all: the old file stays.
-            std::fprintf(stderr, "kestrel-dump: %s not written\n", m_options.outPath.c_str());
+            // An input that could not be read at all: the old file stays
+            // (files a rotation completed before stay written).
+            std::fprintf(stderr, "kestrel-dump: %s not written\n", m_writer.Name().c_str());
             return status;
         }
         // An input that ended with a read error: what was read before it is

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -442,6 +443,26 @@ TEST(KestrelDump, FailedAdapterListingExitsOne) {
     EXPECT_EQ(run.out, "");
 }
 
+// A thread that sends UDP datagrams to `port` of 127.0.0.1, `payload(i)`
+// the i-th, pausing a millisecond after every `burst`, until `done` or
+// `count` were sent.
+std::thread SendToLoopback(const std::atomic<bool>& done, uint16_t port, uint32_t burst,
+                           uint32_t count, std::function<std::string(uint32_t)> payload) {
+    return std::thread([&done, port, burst, count, payload = std::move(payload)] {
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        for (uint32_t i = 0; !done && i < count; ++i) {
+            const std::string bytes = payload(i);
+            sendto(s, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (i % burst == burst - 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        close(s);
+    });
+}
+
 // A capture from the terminal on loopback, when this process may capture:
 // UDP datagrams are sent until kestrel-dump has more packets than a store
 // holds, written straight to the file.
@@ -454,19 +475,8 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     test::TempDir temp;
     const auto out = temp.File("fifty.pac");
     std::atomic<bool> done{false};
-    std::thread traffic([&] {
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(9);  // discard
-        for (int i = 0; !done && i < 2000000; ++i) {
-            const std::string text = "kestrel-dump capture " + std::to_string(i);
-            sendto(s, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (i % 200 == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        close(s);
+    std::thread traffic = SendToLoopback(done, 9, 200, 2000000, [](uint32_t i) {  // discard
+        return "kestrel-dump capture " + std::to_string(i);
     });
     const int count = PacketStore::kCapacity + 50;
     const DumpRun run =
@@ -508,19 +518,10 @@ TEST(KestrelDump, CapturesIntoARingOfFiles) {
     test::TempDir temp;
     constexpr int kFrames = 6000;  // 1042-byte frames: 6.25 MB
     std::atomic<bool> done{false};
-    std::thread traffic([&] {
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(39917);
-        std::vector<uint8_t> payload(1000, 0x5A);
-        for (uint32_t i = 0; !done && i < 10 * kFrames; ++i) {
-            for (int k = 0; k < 4; ++k) payload[static_cast<size_t>(k)] = static_cast<uint8_t>(i >> (24 - 8 * k));
-            sendto(s, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (i % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        close(s);
+    std::thread traffic = SendToLoopback(done, 39917, 100, 10 * kFrames, [](uint32_t i) {
+        std::string payload(1000, 'Z');  // the number first, big-endian
+        for (int k = 0; k < 4; ++k) payload[static_cast<size_t>(k)] = static_cast<char>(i >> (24 - 8 * k));
+        return payload;
     });
     const DumpRun run = Dump("--capture 127.0.0.1 -f 'udp dst port 39917' -c " + std::to_string(kFrames) +
                              " -C 1 -W 3 -w " + Quote(temp.File("ring.pcap").string()));
