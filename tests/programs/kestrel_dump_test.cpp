@@ -518,7 +518,7 @@ TEST(KestrelDump, CapturesIntoARingOfFiles) {
     test::TempDir temp;
     constexpr int kFrames = 6000;  // 1042-byte frames: 6.25 MB
     std::atomic<bool> done{false};
-    std::thread traffic = SendToLoopback(done, 39917, 100, 10 * kFrames, [](uint32_t i) {
+    std::thread traffic = SendToLoopback(done, 39917, 25, 10 * kFrames, [](uint32_t i) {
         std::string payload(1000, 'Z');  // the number first, big-endian
         for (int k = 0; k < 4; ++k) payload[static_cast<size_t>(k)] = static_cast<char>(i >> (24 - 8 * k));
         return payload;
