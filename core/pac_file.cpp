@@ -31,8 +31,8 @@ bool EncodePacRecordHeader(const PacketHeader& h, LocalTimeCache& times,
     // milliseconds a calendar value (0-999).
     const uint64_t seconds = h.tv_sec + h.tv_usec / 1000000u;
     std::tm tm{};
-    if (seconds < h.tv_sec || !times.ToLocalCalendar(seconds, tm) || tm.tm_year + 1900 > 0xFFFF ||
-        tm.tm_year + 1900 < 0) {
+    if (seconds < h.tv_sec || !times.ToLocalCalendar(seconds, tm) || tm.tm_year > 0xFFFF - 1900 ||
+        tm.tm_year < -1900) {
         return false;
     }
     PutLe16(out + 4, static_cast<uint32_t>(tm.tm_year + 1900));

@@ -169,6 +169,13 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint
     }
     if (reader.Remaining() != 0)
         return std::nullopt;
+    // Version 2 is written only for a time past 2106: one without is no
+    // payload of ours (and every payload has one encoding).
+    const bool wide = std::any_of(packets.begin(), packets.end(), [](const PacketPtr& packet) {
+        return packet->header->tv_sec > UINT32_MAX;
+    });
+    if (wide != (*version == kTransferWideVersion))
+        return std::nullopt;
     return packets;
 }
 

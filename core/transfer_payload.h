@@ -37,8 +37,9 @@ void EncodeTransferPayload(std::span<const Packet* const> packets, std::span<uin
 std::vector<uint8_t> EncodeTransferPayload(std::span<const Packet* const> packets);
 
 // The packets of a payload, in payload order; nullopt when the payload is
-// malformed in any way (bad magic or version, a count or a length reaching
-// beyond the bytes, a count above kTransferMaxCount, bytes left over) or
+// malformed in any way (bad magic or version, version 2 without a time that
+// needs it, a count or a length reaching beyond the bytes, a count above
+// kTransferMaxCount, bytes left over) or
 // memory for the packets cannot be had. Nothing is kept from a refused
 // payload.
 std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload);

@@ -311,6 +311,16 @@ TEST(PacFileTest, WriteErrorsAreReported) {
     EXPECT_FALSE(WritePacFile(*store, "/nonexistent-folder/x.pac", error));
     EXPECT_FALSE(error.empty());
 
+    // A time whose year 16 bits cannot hold is refused, never wrapped.
+    Packet* far = MakeTestPacket({1});
+    far->header->tv_sec = uint64_t{1} << 45;  // a year past a million
+    PacketStore farStore;
+    farStore.AppendPacket(far);
+    TempDir dir;
+    EXPECT_FALSE(WritePacFile(farStore, dir.File("far.pac").string(), error));
+    EXPECT_NE(error.find("No.1"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("far.pac")));
+
     // A save that fails part way leaves the file it would replace as it was;
     // /dev/full stays a device (never renamed over).
     if (full) {

@@ -69,6 +69,10 @@ TEST(TransferPayload, RoundTripKeepsHeadersBytesAndOrder) {
     ASSERT_EQ(back->size(), 2u);
     EXPECT_EQ(*(*back)[0]->header, *late->header);
     EXPECT_EQ(*(*back)[1]->header, first);
+    // The wider layout without a time that needs it is no payload of ours.
+    std::vector<uint8_t> needless = widePayload;
+    needless[12 + 4] = 0;  // the high word of the late packet's seconds
+    EXPECT_FALSE(DecodeTransferPayload(needless));
 }
 
 TEST(TransferPayload, RoundTripOfRealFrames) {
