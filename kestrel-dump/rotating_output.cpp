@@ -72,11 +72,16 @@ bool RotatingOutput::MakeName(uint32_t number, int digits, std::string& name,
 
 bool RotatingOutput::Begin(uint32_t number, int digits, std::string& error) {
     std::string name;
-    if (!MakeName(number, digits, name, error))
+    if (!MakeName(number, digits, name, error)) {
+        m_failure = error;
         return false;
+    }
     m_writer = std::make_unique<CaptureWriter>();
-    if (!m_writer->Open(name, m_kind, error))
+    if (!m_writer->Open(name, m_kind, error)) {
+        m_writer.reset();
+        m_failure = error;
         return false;
+    }
     m_name = std::move(name);
     ++m_files;
     return true;
@@ -85,6 +90,11 @@ bool RotatingOutput::Begin(uint32_t number, int digits, std::string& error) {
 bool RotatingOutput::Write(const Packet& packet, std::string& error) {
     if (m_ended)
         return true;
+    if (!m_writer) {
+        // The next file could not be begun.
+        error = m_failure;
+        return false;
+    }
     if (m_rotation.seconds) {
         const std::time_t now = m_clock();
         if (now - m_begun >= static_cast<std::time_t>(m_rotation.seconds)) {

@@ -108,6 +108,7 @@ private:
     uint64_t m_files = 0;
     bool m_ended = false;
     std::string m_name;
+    std::string m_failure;  // why the next file could not be begun
 
     // Files left behind, completed in order by m_completer.
     std::mutex m_lock;
