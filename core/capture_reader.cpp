@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "core/pac_file.h"
 
@@ -33,7 +34,7 @@ constexpr size_t kPcapRecordHeaderLength = 16;
 constexpr uint32_t kPcapMaxCaplen = 262144;
 
 // ".pac" read buffer: large enough that a regular file takes few reads; a
-// larger record grows it for as long as it is needed.
+// larger record grows it, as its bytes arrive, for as long as it is needed.
 constexpr size_t kPacBuffer = 1 << 18;
 // A reader opened near an offset (one of several sharing out a file): a
 // smaller buffer does as well.
@@ -234,18 +235,28 @@ CaptureReader::Result CaptureReader::Next() {
 
 bool CaptureReader::FillMore(size_t size) {
     if (m_buffer.size() - m_begin < size) {
-        // Move what is left to the front, and make room for a large record
-        // (or give back the room a large record took once it is done).
+        // Move what is left (less than `size`) to the front, and give back
+        // the room a large record took once it is done.
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
-        const size_t want = std::max(size, kPacBuffer);
-        if (m_buffer.size() < want || (m_buffer.size() > 4 * kPacBuffer && want == kPacBuffer)) {
-            m_buffer.resize(want);
+        if (m_buffer.size() > 4 * kPacBuffer && size <= kPacBuffer) {
+            m_buffer.resize(kPacBuffer);
             m_buffer.shrink_to_fit();
         }
     }
     while (m_end - m_begin < size) {
+        if (m_end == m_buffer.size()) {
+            // The buffer grows only as bytes really arrive, never on the
+            // length a record head claims: a file of a hundred bytes may
+            // claim 256 MiB.
+            try {
+                m_buffer.resize(std::min(size, std::max(2 * m_buffer.size(), kPacBuffer)));
+            } catch (const std::bad_alloc&) {
+                m_outOfMemory = true;
+                return false;
+            }
+        }
         // Read what is there (a pipe gives each packet as it comes), never
         // waiting for more than the record needs.
         const size_t n = m_source.Read(m_buffer.data() + m_end, m_buffer.size() - m_end);
@@ -273,6 +284,9 @@ CaptureReader::Result CaptureReader::NextPac() {
     if (m_source.Failed()) {
         return Fail(m_source.Error());
     }
+    if (m_outOfMemory) {
+        return Fail(m_source.CannotRead("ﾒﾓﾘが不足しています。"));
+    }
     if (damaged && m_count == 0) {
         // Four bytes or more and not one record: a text file, say, or zeros.
         return Fail("ﾊﾟｹｯﾄ ﾌｧｲﾙではありません (" + m_source.Name() + ")");
@@ -298,7 +312,10 @@ CaptureReader::Result CaptureReader::NextPcap() {
         if (h->caplen > kMaxPacketLength) {
             return Fail(m_source.CannotRead("ﾊﾟｹｯﾄが長すぎます。"));
         }
-        m_header.tv_sec = static_cast<uint32_t>(h->ts.tv_sec);
+        // pcap stores 32 unsigned bits of seconds (libpcap widens them with
+        // their sign); pcapng stores 64-bit stamps, past 2106 too.
+        m_header.tv_sec = m_kind == FileKind::Pcap ? static_cast<uint32_t>(h->ts.tv_sec)
+                                                   : static_cast<uint64_t>(h->ts.tv_sec);
         m_header.tv_usec = static_cast<uint32_t>(h->ts.tv_usec);
         m_header.caplen = h->caplen;
         m_header.len = h->len;
@@ -338,7 +355,13 @@ CaptureReader::Result CaptureReader::NextPcapRecord() {
         return PcapTooLong(caplen);
     }
     if (!Fill(kPcapRecordHeaderLength + caplen)) [[unlikely]] {
-        return PcapTruncated("captured", caplen, m_end - m_begin - kPcapRecordHeaderLength);
+        // As libpcap reads a record longer than the snapshot length: the
+        // snapshot length first, then the rest; a cut names the step it
+        // fell in.
+        const size_t got = m_end - m_begin - kPcapRecordHeaderLength;
+        return PcapTruncated("captured",
+                             caplen > m_pcapSnapshot && got < m_pcapSnapshot ? m_pcapSnapshot : caplen,
+                             got);
     }
     head = m_buffer.data() + m_begin;
     m_header.tv_sec = Field32(head, m_pcapSwapped);

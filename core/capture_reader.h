@@ -123,6 +123,7 @@ private:
     bool m_pcapSwapped = false;  // its fields are in the other byte order
     bool m_pcapNano = false;     // its times are in nanoseconds
     uint32_t m_pcapSnapshot = 0;
+    bool m_outOfMemory = false;  // the buffer could not grow for a record
     std::vector<uint8_t> m_buffer;  // ".pac": bytes read, m_begin ... m_end unparsed
     size_t m_begin = 0;
     size_t m_end = 0;

@@ -29,7 +29,21 @@ bool Put32(std::FILE* out, uint32_t v) {
 }
 
 const char* KindName(FileKind kind) {
-    return kind == FileKind::PcapNg ? "pcapng" : "pcap";
+    return kind == FileKind::PcapNg ? "pcapng" : kind == FileKind::Pcap ? "pcap" : ".pac";
+}
+
+// Whether a file of `kind` can hold the time of `h`: pcap keeps 32-bit
+// seconds (to 2106), pcapng 64-bit microseconds; ".pac" a calendar time
+// (checked as it is written).
+bool TimeFits(FileKind kind, const PacketHeader& h) {
+    const uint64_t seconds = h.tv_sec + h.tv_usec / 1000000u;
+    if (seconds < h.tv_sec)
+        return false;
+    if (kind == FileKind::Pcap)
+        return seconds <= UINT32_MAX;
+    if (kind == FileKind::PcapNg)
+        return h.tv_sec <= (UINT64_MAX - h.tv_usec) / 1000000u;
+    return true;
 }
 
 }  // namespace
@@ -81,6 +95,7 @@ bool CaptureWriter::WriteHeader() {
         }
         // The dumper writes through our stream, which stays ours to close.
         m_dumper = pcap_dump_fopen(m_dead, m_out);
+        m_bytes = 24;
         return m_dumper != nullptr && !std::ferror(m_out);
     }
     if (m_kind == FileKind::PcapNg) {
@@ -88,6 +103,7 @@ bool CaptureWriter::WriteHeader() {
         const uint16_t version[2] = {1, 0};
         const uint16_t link[2] = {kLinkTypeEthernet, 0};
         const uint32_t unknownLength[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+        m_bytes = 28 + 20;
         return Put32(m_out, kPcapNgSectionHeaderBlock) && Put32(m_out, 28) &&
                Put32(m_out, kPcapNgByteOrderMagic) && Put(m_out, version, sizeof version) &&
                Put(m_out, unknownLength, sizeof unknownLength) && Put32(m_out, 28) &&
@@ -98,30 +114,35 @@ bool CaptureWriter::WriteHeader() {
 }
 
 bool CaptureWriter::WriteFailed(std::string& error) {
-    const std::string reason = std::strerror(errno ? errno : EIO);
-    error =
-        m_isStream ? "ﾌｧｲﾙを保存できません (" + m_name + "): " + reason : m_file.SaveError(reason);
+    return Refuse(std::strerror(errno ? errno : EIO), error);
+}
+
+bool CaptureWriter::Refuse(const std::string& reason, std::string& error) const {
+    error = m_isStream ? "ﾌｧｲﾙを保存できません (" + m_name + "): " + reason : m_file.SaveError(reason);
     return false;
 }
 
 bool CaptureWriter::Write(const Packet& packet, std::string& error) {
     const PacketHeader& h = *packet.header;
-    const uint64_t number = m_count + 1;
+    const std::string number = "No." + std::to_string(m_count + 1);
     if (m_kind != FileKind::Pac && h.caplen > m_limit) {
-        const std::string reason =
-            "No." + std::to_string(number) + " のﾊﾟｹｯﾄは " + std::to_string(h.caplen) +
-            " ﾊﾞｲﾄあり、" + KindName(m_kind) + " ﾌｧｲﾙに保存できる " + std::to_string(m_limit) +
-            " ﾊﾞｲﾄを超えています。切り詰めずに保存するには .pac 形式で保存してください。";
-        error = m_isStream ? "ﾌｧｲﾙを保存できません (" + m_name + "): " + reason
-                           : m_file.SaveError(reason);
-        return false;
+        return Refuse(number + " のﾊﾟｹｯﾄは " + std::to_string(h.caplen) + " ﾊﾞｲﾄあり、" +
+                          KindName(m_kind) + " ﾌｧｲﾙに保存できる " + std::to_string(m_limit) +
+                          " ﾊﾞｲﾄを超えています。切り詰めずに保存するには .pac 形式で保存してください。",
+                      error);
+    }
+    uint8_t pacHead[kPacRecordHeaderLength];
+    if (!TimeFits(m_kind, h) ||
+        (m_kind == FileKind::Pac && !EncodePacRecordHeader(h, m_times, pacHead))) {
+        return Refuse(number + " のﾊﾟｹｯﾄの時刻 (1970 年から " + std::to_string(h.tv_sec) +
+                          " 秒) は " + KindName(m_kind) + " ﾌｧｲﾙに保存できる範囲を超えています。" +
+                          (m_kind == FileKind::Pcap ? "pcapng 形式で保存してください。" : ""),
+                      error);
     }
     errno = 0;
     bool ok = true;
     if (m_kind == FileKind::Pac) {
-        uint8_t head[kPacRecordHeaderLength];
-        EncodePacRecordHeader(h, m_times, head);
-        ok = Put(m_out, head, sizeof head) && Put(m_out, packet.data, h.caplen);
+        ok = Put(m_out, pacHead, sizeof pacHead) && Put(m_out, packet.data, h.caplen);
     } else if (m_kind == FileKind::Pcap) {
         pcap_pkthdr record{};
         // Whole seconds carried out of an oversized microsecond field.
@@ -153,6 +174,9 @@ bool CaptureWriter::Write(const Packet& packet, std::string& error) {
         m_longest = h.caplen;
     }
     ++m_count;
+    m_bytes += m_kind == FileKind::Pac    ? kPacRecordHeaderLength + h.caplen
+               : m_kind == FileKind::Pcap ? 16 + h.caplen
+                                          : 32 + ((h.caplen + 3u) & ~3u);
     return true;
 }
 

@@ -52,10 +52,15 @@ public:
     bool Finish(std::string& error);
 
     uint64_t Count() const { return m_count; }
+    // Bytes of the file so far: its header and the packets written.
+    uint64_t Bytes() const { return m_bytes; }
 
 private:
     bool WriteHeader();
     bool WriteFailed(std::string& error);
+    // Sets `error` to the message for a packet that cannot be saved for
+    // `reason`; false.
+    bool Refuse(const std::string& reason, std::string& error) const;
     bool PatchSnapLength();
 
     ReplacingFile m_file;
@@ -70,6 +75,7 @@ private:
     uint32_t m_limit = kPcapMaxSnapLength;         // longest frame accepted (pcap kinds)
     uint32_t m_longest = 0;
     uint64_t m_count = 0;
+    uint64_t m_bytes = 0;
 };
 
 }  // namespace kestrel

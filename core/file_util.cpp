@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,56 @@ std::string TemporaryName(const std::string& folder) {
     return name + ".tmp";
 }
 
+// The file `path` names once its symbolic links are followed, whether that
+// file exists or not: a link may name a file not made yet. A relative link
+// is read from its own folder. False (errno set) for links that go round.
+bool FollowLinks(const std::string& path, std::string& target) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            target = current;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), link, sizeof link);
+        if (n < 0)
+            return false;
+        if (static_cast<size_t>(n) == sizeof link) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const std::string next(link, static_cast<size_t>(n));
+        current = next.empty() || next[0] == '/' ? next : FolderOf(current) + "/" + next;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Gives the new file `fd` the owner, group and mode of the file it
+// replaces (`old`). False (errno set) where they cannot all be kept: only a
+// privileged process may give a file away, and the set-group-ID bit stays
+// only on a file of one of its user's groups.
+bool KeepOwnerAndMode(int fd, const struct stat& old) {
+    struct stat now {};
+    if (fstat(fd, &now) != 0)
+        return false;
+    // The owner first: a change of owner clears the set-user-ID and
+    // set-group-ID bits.
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        fchown(fd, old.st_uid, old.st_gid) != 0) {
+        return false;
+    }
+    if (fchmod(fd, old.st_mode & 07777) != 0 || fstat(fd, &now) != 0)
+        return false;
+    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid ||
+        (now.st_mode & 07777) != (old.st_mode & 07777)) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string ErrnoText(const std::string& what) {
@@ -56,9 +107,15 @@ std::string ReplacingFile::SaveError(const std::string& reason) const {
 bool ReplacingFile::Open(const std::string& path, std::string& error) {
     Abandon();
     m_shown = path;
-    m_target = path;
+    m_replacing = false;
+    // Through a symbolic link (even one naming a file not there yet) the
+    // file it names is saved and the link stays.
+    if (!FollowLinks(path, m_target)) {
+        error = SaveError(std::strerror(errno));
+        return false;
+    }
     struct stat st {};
-    m_replacing = ::stat(path.c_str(), &st) == 0;
+    m_replacing = ::stat(m_target.c_str(), &st) == 0;
     if (m_replacing) {
         if (!S_ISREG(st.st_mode)) {
             // A FIFO would block until some program reads it, a device
@@ -67,9 +124,11 @@ bool ReplacingFile::Open(const std::string& path, std::string& error) {
             error = SaveError("通常のﾌｧｲﾙではありません (ﾊﾟｲﾌﾟ、装置、ﾌｫﾙﾀﾞには保存できません)。");
             return false;
         }
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            m_target = real;
-            std::free(real);
+        // Renaming over a file needs only its folder's permission: a save
+        // does nothing its user could not do by writing the file itself.
+        if (faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
+            error = SaveError(std::strerror(errno));
+            return false;
         }
     }
     const std::string folder = FolderOf(m_target);
@@ -88,12 +147,13 @@ bool ReplacingFile::Open(const std::string& path, std::string& error) {
                           ")。");
         return false;
     }
-    if (m_replacing) {
-        fchmod(fd, st.st_mode & 07777);
-        if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Only a privileged process may give a file away; the new file
-            // then belongs to the user who saved it.
-        }
+    if (m_replacing && !KeepOwnerAndMode(fd, st)) {
+        error = SaveError(std::string("元のﾌｧｲﾙの所有者とｱｸｾｽ権を保てません (") +
+                          std::strerror(errno) + ")。");
+        ::close(fd);
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+        return false;
     }
     m_out = fdopen(fd, "wb");
     if (!m_out) {

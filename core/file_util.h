@@ -13,8 +13,11 @@ namespace kestrel {
 // can be made beside it (no free inode, a folder the user may not write),
 // or the target is not a regular file (a FIFO or a device, which could
 // block or cannot be replaced), Open refuses with a message and the old
-// file stays as it was. Saving through a symbolic link replaces the file it
-// points to and keeps the link.
+// file stays as it was. A file is replaced only where its user may write it
+// (as writing it in place would need), and keeps its owner, group and mode;
+// where they cannot be kept the save is refused. Saving through a symbolic
+// link (even one naming a file not made yet) writes the file it names and
+// keeps the link.
 class ReplacingFile {
 public:
     ReplacingFile() = default;

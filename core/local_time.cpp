@@ -4,7 +4,9 @@
 
 namespace kestrel {
 
-bool ToLocalCalendar(uint32_t seconds, std::tm& out) {
+bool ToLocalCalendar(uint64_t seconds, std::tm& out) {
+    if (seconds > static_cast<uint64_t>(INT64_MAX))
+        return false;
     const std::time_t t = static_cast<std::time_t>(seconds);
     return localtime_r(&t, &out) != nullptr;
 }
@@ -25,20 +27,22 @@ int64_t MakeTime(int year, int month, int day, int hour, int minute, int second)
     return t == static_cast<std::time_t>(-1) ? -1 : static_cast<int64_t>(t);
 }
 
-uint32_t ClampToHeader(int64_t t) {
-    return t < 0 || t > static_cast<int64_t>(UINT32_MAX) ? 0 : static_cast<uint32_t>(t);
+uint64_t ClampToHeader(int64_t t) {
+    return t < 0 ? 0 : static_cast<uint64_t>(t);
 }
 
 }  // namespace
 
-uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second) {
+uint64_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second) {
     return ClampToHeader(MakeTime(year, month, day, hour, minute, second));
 }
 
-bool LocalTimeCache::ToLocalCalendar(uint32_t seconds, std::tm& out) {
-    const int64_t minute = seconds / 60;
+bool LocalTimeCache::ToLocalCalendar(uint64_t seconds, std::tm& out) {
+    if (seconds > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    const int64_t minute = static_cast<int64_t>(seconds / 60);
     if (minute != m_minute) {
-        if (!kestrel::ToLocalCalendar(static_cast<uint32_t>(minute * 60), m_minuteTm) ||
+        if (!kestrel::ToLocalCalendar(static_cast<uint64_t>(minute) * 60, m_minuteTm) ||
             m_minuteTm.tm_sec != 0) {  // an offset with seconds in it: no shortcut
             m_minute = -1;
             return kestrel::ToLocalCalendar(seconds, out);
@@ -50,7 +54,7 @@ bool LocalTimeCache::ToLocalCalendar(uint32_t seconds, std::tm& out) {
     return true;
 }
 
-uint32_t LocalTimeCache::FromLocalCalendar(int year, int month, int day, int hour, int minute,
+uint64_t LocalTimeCache::FromLocalCalendar(int year, int month, int day, int hour, int minute,
                                            int second) {
     // Out-of-range fields are normalised by the C library across minutes.
     if (second < 0 || second > 59) {
@@ -65,7 +69,7 @@ uint32_t LocalTimeCache::FromLocalCalendar(int year, int month, int day, int hou
     return ClampToHeader(m_keyStart + second);
 }
 
-std::string FormatLocalTime(uint32_t seconds, const char* format) {
+std::string FormatLocalTime(uint64_t seconds, const char* format) {
     std::tm tm{};
     if (!ToLocalCalendar(seconds, tm)) {
         return {};

@@ -9,12 +9,12 @@
 namespace kestrel {
 
 // Local calendar time of `seconds`; false when the C library cannot convert it.
-bool ToLocalCalendar(uint32_t seconds, std::tm& out);
+bool ToLocalCalendar(uint64_t seconds, std::tm& out);
 
 // Seconds since 1970 UTC of a local calendar time, with the C library deciding
-// whether daylight saving applies. Values outside what a capture header can
-// hold (before 1970, after 2106, or not representable) give 0.
-uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
+// whether daylight saving applies. Times before 1970, or that the C library
+// cannot represent, give 0.
+uint64_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
 
 // The same two conversions for long runs of nearby times (the records of one
 // file): the C library is asked once per distinct minute, and times within
@@ -23,8 +23,8 @@ uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, i
 // TZ made while it lives.
 class LocalTimeCache {
 public:
-    bool ToLocalCalendar(uint32_t seconds, std::tm& out);
-    uint32_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
+    bool ToLocalCalendar(uint64_t seconds, std::tm& out);
+    uint64_t FromLocalCalendar(int year, int month, int day, int hour, int minute, int second);
 
 private:
     // ToLocalCalendar: the minute that `m_minuteTm` shows.
@@ -36,6 +36,6 @@ private:
 };
 
 // strftime of the local time of `seconds`; empty when it cannot be converted.
-std::string FormatLocalTime(uint32_t seconds, const char* format);
+std::string FormatLocalTime(uint64_t seconds, const char* format);
 
 }  // namespace kestrel

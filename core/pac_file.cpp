@@ -24,18 +24,16 @@ void PutLe32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-void EncodePacRecordHeader(const PacketHeader& h, LocalTimeCache& times,
+bool EncodePacRecordHeader(const PacketHeader& h, LocalTimeCache& times,
                            uint8_t out[kPacRecordHeaderLength]) {
     PutLe32(out, h.caplen);
     // Whole seconds carried out of an oversized microsecond field keep the
     // milliseconds a calendar value (0-999).
-    const uint32_t seconds = h.tv_sec + h.tv_usec / 1000000u;
+    const uint64_t seconds = h.tv_sec + h.tv_usec / 1000000u;
     std::tm tm{};
-    if (!times.ToLocalCalendar(seconds, tm)) {
-        tm = std::tm{};
-        tm.tm_year = 70;
-        tm.tm_mday = 1;
-        tm.tm_wday = 4;
+    if (seconds < h.tv_sec || !times.ToLocalCalendar(seconds, tm) || tm.tm_year > 0xFFFF - 1900 ||
+        tm.tm_year < -1900) {
+        return false;
     }
     PutLe16(out + 4, static_cast<uint32_t>(tm.tm_year + 1900));
     PutLe16(out + 6, static_cast<uint32_t>(tm.tm_mon + 1));
@@ -45,6 +43,7 @@ void EncodePacRecordHeader(const PacketHeader& h, LocalTimeCache& times,
     PutLe16(out + 14, static_cast<uint32_t>(tm.tm_min));
     PutLe16(out + 16, static_cast<uint32_t>(tm.tm_sec));
     PutLe16(out + 18, h.tv_usec % 1000000u / 1000u);
+    return true;
 }
 
 bool DecodePacRecordHeader(const uint8_t* in, LocalTimeCache& times, PacketHeader& out) {

@@ -25,8 +25,9 @@ namespace kestrel {
 
 inline constexpr size_t kPacRecordHeaderLength = 20;
 
-// The 20 bytes that precede a packet's frame bytes in a ".pac" file.
-void EncodePacRecordHeader(const PacketHeader& header, LocalTimeCache& times,
+// The 20 bytes that precede a packet's frame bytes in a ".pac" file. False
+// when its time has no local calendar time with a year of 16 bits.
+bool EncodePacRecordHeader(const PacketHeader& header, LocalTimeCache& times,
                            uint8_t out[kPacRecordHeaderLength]);
 
 // Reads N and the time of a record into `out` (caplen = len = N). False when

@@ -8,13 +8,16 @@ namespace kestrel {
 
 // Field-for-field copy of the per-packet header a capture library hands out.
 // Every reader takes the byte count from caplen; len is carried along only.
+// The seconds are 64 bits wide, as the library's are: pcapng files hold
+// times past 2106, which 32 bits would wrap to 1970.
 struct PacketHeader {
-    uint32_t tv_sec = 0;   // seconds since 1970-01-01 00:00:00 UTC
+    uint64_t tv_sec = 0;   // seconds since 1970-01-01 00:00:00 UTC
     uint32_t tv_usec = 0;  // microseconds within that second
     uint32_t caplen = 0;   // bytes held in Packet::data
     uint32_t len = 0;      // length of the frame on the wire
+
+    bool operator==(const PacketHeader&) const = default;
 };
-static_assert(sizeof(PacketHeader) == 16);
 
 // The largest captured length a packet may have: 256 MiB. Every view must be
 // able to show a packet, and every length computed from caplen must stay in

@@ -65,7 +65,7 @@ RowKind KindOfProtocol(uint8_t protocol) {
 }
 
 // "HH:MM:SS" of the local time of `seconds`; empty when it cannot be converted.
-std::string LocalClockText(uint32_t seconds, LocalTimeCache* times) {
+std::string LocalClockText(uint64_t seconds, LocalTimeCache* times) {
     std::tm tm{};
     if (!(times ? times->ToLocalCalendar(seconds, tm) : ToLocalCalendar(seconds, tm)))
         return {};

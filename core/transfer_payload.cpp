@@ -12,10 +12,10 @@ namespace {
 //
 //   offset  size  field
 //   0       4     magic "KSTR"
-//   4       4     version (1)
+//   4       4     version (1, or 2 for times past 2106)
 //   8       4     count n (at most 30000)
 //   12      ...   n records, in the order of the dragged rows:
-//                   0   4  tv_sec
+//                   0   4  tv_sec (version 2: 8, the low word first)
 //                   4   4  tv_usec
 //                   8   4  caplen
 //                   12  4  len
@@ -84,13 +84,27 @@ private:
     size_t m_offset = 0;
 };
 
+// Version 2 when a packet's seconds need more than 32 bits.
+uint32_t VersionFor(std::span<const Packet* const> packets) {
+    for (const Packet* packet : packets) {
+        if (packet && packet->header && packet->header->tv_sec > UINT32_MAX)
+            return kTransferWideVersion;
+    }
+    return kTransferVersion;
+}
+
+size_t RecordHeaderSize(uint32_t version) {
+    return kTransferRecordHeaderSize + (version == kTransferWideVersion ? 4 : 0);
+}
+
 }  // namespace
 
 size_t TransferPayloadSize(std::span<const Packet* const> packets) {
+    const size_t head = RecordHeaderSize(VersionFor(packets));
     size_t size = kTransferPrologueSize;
     for (const Packet* packet : packets) {
         if (packet && packet->header)
-            size += kTransferRecordHeaderSize + packet->header->caplen;
+            size += head + packet->header->caplen;
     }
     return size;
 }
@@ -101,15 +115,18 @@ void EncodeTransferPayload(std::span<const Packet* const> packets, std::span<uin
         if (packet && packet->header)
             ++count;
     }
+    const uint32_t version = VersionFor(packets);
     PayloadWriter writer(out);
     writer.Bytes(kTransferMagic, sizeof kTransferMagic);
-    writer.Le32(kTransferVersion);
+    writer.Le32(version);
     writer.Le32(count);
     for (const Packet* packet : packets) {
         if (!packet || !packet->header)
             continue;
         const PacketHeader& header = *packet->header;
-        writer.Le32(header.tv_sec);
+        writer.Le32(static_cast<uint32_t>(header.tv_sec));
+        if (version == kTransferWideVersion)
+            writer.Le32(static_cast<uint32_t>(header.tv_sec >> 32));
         writer.Le32(header.tv_usec);
         writer.Le32(header.caplen);
         writer.Le32(header.len);
@@ -131,11 +148,12 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& 
         return std::nullopt;
     const auto version = reader.Le32();
     const auto count = reader.Le32();
-    if (!version || *version != kTransferVersion || !count || *count > kTransferMaxCount)
+    if (!version || (*version != kTransferVersion && *version != kTransferWideVersion) || !count ||
+        *count > kTransferMaxCount)
         return std::nullopt;
     // Every record needs at least its header: a count the bytes cannot hold
     // is refused before anything is allocated.
-    if (*count > reader.Remaining() / kTransferRecordHeaderSize)
+    if (*count > reader.Remaining() / RecordHeaderSize(*version))
         return std::nullopt;
 
     std::vector<PacketPtr> packets;
@@ -146,12 +164,13 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& 
     }
     for (uint32_t i = 0; i < *count; ++i) {
         const auto tvSec = reader.Le32();
+        const auto tvSecHigh = *version == kTransferWideVersion ? reader.Le32() : 0u;
         const auto tvUsec = reader.Le32();
         const auto caplen = reader.Le32();
         const auto len = reader.Le32();
-        if (!tvSec || !tvUsec || !caplen || !len || *caplen > reader.Remaining())
+        if (!tvSec || !tvSecHigh || !tvUsec || !caplen || !len || *caplen > reader.Remaining())
             return std::nullopt;
-        const PacketHeader header{*tvSec, *tvUsec, *caplen, *len};
+        const PacketHeader header{uint64_t{*tvSecHigh} << 32 | *tvSec, *tvUsec, *caplen, *len};
         // The frame bytes are read straight into the new packet.
         PacketPtr packet(MakePacket(header, nullptr));
         if (!packet || !reader.Bytes(std::span<uint8_t>(packet->data, header.caplen)))
@@ -159,6 +178,13 @@ std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& 
         packets.push_back(std::move(packet));
     }
     if (reader.Remaining() != 0)
+        return std::nullopt;
+    // Version 2 is written only for a time past 2106: one without is no
+    // payload of ours (and every payload has one encoding).
+    const bool wide = std::any_of(packets.begin(), packets.end(), [](const PacketPtr& packet) {
+        return packet->header->tv_sec > UINT32_MAX;
+    });
+    if (wide != (*version == kTransferWideVersion))
         return std::nullopt;
     return packets;
 }

@@ -15,9 +15,14 @@ namespace kestrel {
 // First four bytes of every payload.
 inline constexpr uint8_t kTransferMagic[4] = {'K', 'S', 'T', 'R'};
 inline constexpr uint32_t kTransferVersion = 1;
+// The same with 64-bit seconds: written only when a packet's time is past
+// 2106, so other running programs that know version 1 alone still take
+// every other drag.
+inline constexpr uint32_t kTransferWideVersion = 2;
 // Bytes before the first packet: magic, version, count.
 inline constexpr size_t kTransferPrologueSize = 12;
-// Bytes of the four header fields of one packet.
+// Bytes of the four header fields of one packet (version 1; version 2 has
+// four more).
 inline constexpr size_t kTransferRecordHeaderSize = 16;
 // Largest count a payload may carry: a list never holds more rows. A packet
 // may be of any caplen a store holds; the payload's own length bounds it.
@@ -44,11 +49,11 @@ public:
 };
 
 // The packets of a payload, in payload order; nullopt when the payload is
-// malformed in any way (bad magic or version, a count or a length reaching
-// beyond the bytes, a count above kTransferMaxCount, bytes left over), its
-// bytes cannot be read, or memory for the packets cannot be had. Nothing is
-// kept from a refused payload, and nothing is allocated for a length the
-// remaining bytes cannot hold.
+// malformed in any way (bad magic or version, version 2 without a time that
+// needs it, a count or a length reaching beyond the bytes, a count above
+// kTransferMaxCount, bytes left over), its bytes cannot be read, or memory
+// for the packets cannot be had. Nothing is kept from a refused payload, and
+// nothing is allocated for a length the remaining bytes cannot hold.
 std::optional<std::vector<PacketPtr>> DecodeTransferPayload(TransferByteSource& source);
 std::optional<std::vector<PacketPtr>> DecodeTransferPayload(std::span<const uint8_t> payload);
 

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "capture/capture_engine.h"
-#include "core/capture_writer.h"
 #include "kestrel-dump/dump_modes.h"
 #include "kestrel-dump/packet_filter.h"
 
@@ -24,11 +23,12 @@ void OnSignal(int) { g_interrupted = 1; }
 // The sink's context: written on the worker thread only; the main thread
 // reads the counters and, after the worker has ended, the rest.
 struct FileSink {
-    CaptureWriter writer;
+    RotatingOutput writer;
     bool flushEach = false;  // a stream: each packet reaches the reader at once
     uint64_t limit = 0;  // 0: no limit
     std::atomic<uint64_t> written{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> ended{false};  // the rotation's last file is complete
     std::string error;  // set before `failed`
 };
 
@@ -44,6 +44,10 @@ void WriteToFile(void* context, Packet* packet) {
     if (!sink.writer.Write(*packet, sink.error) || (sink.flushEach && std::fflush(stdout) != 0)) {
         if (sink.error.empty()) sink.error = std::strerror(errno);
         sink.failed.store(true, std::memory_order_release);
+        return;
+    }
+    if (sink.writer.Ended()) {
+        sink.ended.store(true, std::memory_order_release);
         return;
     }
     sink.written.store(written + 1, std::memory_order_release);
@@ -85,7 +89,7 @@ int ListAdapters(const std::vector<RemoteHost>& remotes) {
 }
 
 int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
-                  const std::string& outPath, FileKind kind,
+                  const std::string& outPath, FileKind kind, const Rotation& rotation,
                   const std::vector<RemoteHost>& remotes) {
     FileSink sink;
     sink.limit = count;
@@ -101,7 +105,7 @@ int CaptureToFile(const std::string& name, const std::string& filter, uint64_t c
     sink.flushEach = outPath == "-";
     const bool opened = sink.flushEach
                             ? sink.writer.OpenStream(stdout, kind, kPcapWriteSnapLength, error)
-                            : sink.writer.Open(outPath, kind, error);
+                            : sink.writer.Open(outPath, kind, rotation, error);
     if (!opened) {
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
@@ -131,6 +135,7 @@ int CaptureToFile(const std::string& name, const std::string& filter, uint64_t c
     }
     while (!g_interrupted && (count == 0 || sink.written.load(std::memory_order_acquire) < count) &&
            !sink.failed.load(std::memory_order_acquire) &&
+           !sink.ended.load(std::memory_order_acquire) &&
            engine.GetCaptureState(name) == kCaptureCapturing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -158,9 +163,12 @@ int CaptureToFile(const std::string& name, const std::string& filter, uint64_t c
         std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
-                 static_cast<unsigned long long>(sink.writer.Count()),
-                 sink.flushEach ? "standard output" : outPath.c_str());
+    if (sink.flushEach) {
+        std::fprintf(stderr, "kestrel-dump: %llu packets written to standard output\n",
+                     static_cast<unsigned long long>(sink.writer.Count()));
+    } else {
+        ReportWritten(sink.writer);
+    }
     return status;
 }
 

@@ -10,6 +10,7 @@
 #include "core/capture_reader.h"
 #include "core/packet.h"
 #include "core/row_text.h"
+#include "kestrel-dump/rotating_output.h"
 
 namespace kestrel::dump {
 
@@ -32,12 +33,13 @@ int ListAdapters(const std::vector<RemoteHost>& remotes);
 // Captures from the adapter with display name `name` the frames that match
 // `filter` (a libpcap expression, installed in the kernel; empty: all)
 // straight into a file of `kind` at `outPath` ("-": a stream on standard
-// output, flushed per packet), packet by packet, until `count` packets are
-// written (0: until interrupted). A name that no local adapter has may name
-// an adapter of one of the `remotes`, or "NAME@host" of a host not among
-// them. Returns the exit status. (dump_capture.cpp)
+// output, flushed per packet), or a series of files by `rotation`, packet
+// by packet, until `count` packets are written (0: until interrupted, or
+// until the rotation's last file). A name that no local adapter has may
+// name an adapter of one of the `remotes`, or "NAME@host" of a host not
+// among them. Returns the exit status. (dump_capture.cpp)
 int CaptureToFile(const std::string& name, const std::string& filter, uint64_t count,
-                  const std::string& outPath, FileKind kind,
+                  const std::string& outPath, FileKind kind, const Rotation& rotation,
                   const std::vector<RemoteHost>& remotes);
 
 }  // namespace kestrel::dump

@@ -1,5 +1,7 @@
 #include "kestrel-dump/dump_printer.h"
 
+#include <cerrno>
+
 #include "core/row_text.h"
 #include "core/text_helpers.h"
 #include "kestrel-dump/dump_modes.h"
@@ -38,6 +40,21 @@ void AppendForms(const PrintModes& modes, const Packet& packet, int number, cons
 
 }  // namespace
 
+bool Output::Write(std::string_view text) {
+    if (m_error) return false;
+    errno = 0;
+    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), m_stream) != text.size())
+        m_error = errno ? errno : EIO;
+    return !m_error;
+}
+
+bool Output::Flush() {
+    if (m_error) return false;
+    errno = 0;
+    if (std::fflush(m_stream) != 0 || std::ferror(m_stream)) m_error = errno ? errno : EIO;
+    return !m_error;
+}
+
 void PrintPacket(const PrintModes& modes, const Packet& packet, int number, LocalTimeCache& times,
                  std::string& out) {
     if (modes.rows || modes.json) {
@@ -49,7 +66,7 @@ void PrintPacket(const PrintModes& modes, const Packet& packet, int number, Loca
     }
 }
 
-ParallelPrinter::ParallelPrinter(const PrintModes& modes, int workers, std::FILE* out)
+ParallelPrinter::ParallelPrinter(const PrintModes& modes, int workers, Output& out)
     : m_modes(modes),
       m_out(out),
       m_batchPackets(modes.json ? kJsonBatchPackets : kBatchPackets),
@@ -119,10 +136,7 @@ bool ParallelPrinter::WriteOldest(bool wait) {
         batch = std::move(m_inFlight.front());
         m_inFlight.pop_front();
     }
-    if (!m_writeFailed &&
-        std::fwrite(batch->text.data(), 1, batch->text.size(), m_out) != batch->text.size()) {
-        m_writeFailed = true;
-    }
+    m_out.Write(batch->text);
     batch->headers.clear();
     batch->numbers.clear();
     batch->bytes.clear();
@@ -136,7 +150,7 @@ bool ParallelPrinter::Finish() {
     if (m_current && !m_current->headers.empty()) Submit();
     while (WriteOldest(true)) {
     }
-    return !m_writeFailed;
+    return m_out.Error() == 0;
 }
 
 void ParallelPrinter::Format(Batch& batch, LocalTimeCache& times) const {

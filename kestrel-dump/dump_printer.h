@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,23 @@ struct PrintModes {
     int lineCount = 32;
 };
 
+// A stream the printed forms go to (standard output): every write and flush
+// is checked and the first failure's reason kept, so a full disk or a
+// closed file is never taken for success. Nothing is written after it.
+class Output {
+public:
+    explicit Output(std::FILE* stream) : m_stream(stream) {}
+    // False once anything failed.
+    bool Write(std::string_view text);
+    bool Flush();
+    // The system's reason (an errno value) for the first failure; 0 while none.
+    int Error() const { return m_error; }
+
+private:
+    std::FILE* m_stream;
+    int m_error = 0;
+};
+
 // Appends every selected form of one packet (number: its position in the
 // input, 1-based) to `out`.
 void PrintPacket(const PrintModes& modes, const Packet& packet, int number, LocalTimeCache& times,
@@ -38,14 +56,15 @@ void PrintPacket(const PrintModes& modes, const Packet& packet, int number, Loca
 // Memory stays bounded: a few batches in flight at most.
 class ParallelPrinter {
 public:
-    ParallelPrinter(const PrintModes& modes, int workers, std::FILE* out);
+    ParallelPrinter(const PrintModes& modes, int workers, Output& out);
     // Waits for the workers (Finish first to have everything written).
     ~ParallelPrinter();
     ParallelPrinter(const ParallelPrinter&) = delete;
     ParallelPrinter& operator=(const ParallelPrinter&) = delete;
 
     void Add(const Packet& packet, int number);
-    // Writes everything added so far; false when writing failed.
+    // Writes everything added so far; false when writing failed (the
+    // output keeps the reason).
     bool Finish();
 
 private:
@@ -64,7 +83,7 @@ private:
     void Format(Batch& batch, LocalTimeCache& times) const;
 
     const PrintModes m_modes;
-    std::FILE* m_out;
+    Output& m_out;
     std::unique_ptr<Batch> m_current;
     std::deque<std::unique_ptr<Batch>> m_inFlight;  // in input order
     std::deque<Batch*> m_queue;                     // not yet taken by a worker
@@ -76,7 +95,6 @@ private:
     std::condition_variable m_workReady;
     std::condition_variable m_batchDone;
     bool m_stopping = false;
-    bool m_writeFailed = false;
     std::vector<std::thread> m_workers;
 };
 

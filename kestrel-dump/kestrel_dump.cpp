@@ -27,6 +27,7 @@
 #include "kestrel-dump/dump_printer.h"
 #include "kestrel-dump/filter_ahead.h"
 #include "kestrel-dump/packet_filter.h"
+#include "kestrel-dump/rotating_output.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ struct Options {
     bool capture = false;
     uint64_t count = 0;  // 0: every packet
     std::string outPath;
+    dump::Rotation rotation;  // -C, -G, -W
     std::string format;  // pac, pcap, pcapng; empty: by the output's suffix
     std::string filter;  // a libpcap filter expression; empty: every packet
     std::vector<std::string> files;
@@ -67,10 +69,11 @@ void PrintUsage(std::FILE* out) {
     std::fputs(
         "Usage: kestrel-dump [--rows] [--tree] [--hex] [--json] [--line-count N] [--utc]\n"
         "                    [-f FILTER] [-c COUNT] FILE...\n"
-        "       kestrel-dump -w OUT [--format KIND] [-f FILTER] [-c COUNT] FILE...\n"
+        "       kestrel-dump -w OUT [--format KIND] [-C SIZE] [-G SECONDS] [-W COUNT]\n"
+        "                    [-f FILTER] [-c COUNT] FILE...\n"
         "       kestrel-dump --list-adapters [--remote HOST]...\n"
         "       kestrel-dump --capture NAME [--remote HOST]... [-f FILTER] [-c COUNT] -w OUT\n"
-        "                    [--format KIND]\n"
+        "                    [--format KIND] [-C SIZE] [-G SECONDS] [-W COUNT]\n"
         "\n"
         "Prints the packets of .pac, pcap and pcapng files (told apart by content;\n"
         "FILE - is standard input). Files of any size are read packet by packet.\n"
@@ -94,6 +97,13 @@ void PrintUsage(std::FILE* out) {
         "                  pipe.\n"
         "  --format KIND   the kind of OUT: pac, pcap or pcapng (default: by OUT's suffix,\n"
         "                  .pcap and .cap pcap, .pcapng pcapng, any other .pac)\n"
+        "  -C SIZE         as tcpdump: before a packet is written, a file larger than SIZE\n"
+        "                  million bytes is completed and the next begun: OUT, OUT1, OUT2...\n"
+        "  -G SECONDS      as tcpdump: the first packet SECONDS after a file was begun\n"
+        "                  begins the next; OUT is a strftime format of its local time\n"
+        "  -W COUNT        with -C: a ring of COUNT files OUT0... (as many digits as\n"
+        "                  COUNT - 1), the oldest replaced; with -G alone: stop after\n"
+        "                  COUNT files. Every file is complete before the next begins.\n"
         "  --list-adapters the adapter names, as the adapter menu offers them\n"
         "  --capture NAME  capture from the adapter NAME into OUT until COUNT packets or\n"
         "                  until interrupted; NAME@HOST is an adapter of another machine\n"
@@ -104,8 +114,9 @@ void PrintUsage(std::FILE* out) {
         "  --version       show the version\n"
         "\n"
         "A FIFO or device given as FILE must give data within 10 seconds.\n"
-        "Exit status: 0 success, 1 a file could not be read or written or a capture\n"
-        "failed, 2 bad usage.\n",
+        "Exit status: 0 success, 1 a file could not be read (or ended with a read error\n"
+        "after the packets before it were printed and written), an output could not be\n"
+        "written or a capture failed, 2 bad usage.\n",
         out);
 }
 
@@ -142,11 +153,6 @@ bool ParseKind(const std::string& name, FileKind& kind) {
     return true;
 }
 
-void Flush(std::string& out) {
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    out.clear();
-}
-
 // Reads the files one after the other, printing and writing every packet.
 class Dumper {
 public:
@@ -174,56 +180,65 @@ public:
             m_options.outPath.empty() ||
             (m_options.outPath == "-"
                  ? m_writer.OpenStream(stdout, kind, kPcapMaxSnapLength, m_error)
-                 : m_writer.Open(m_options.outPath, kind, m_error));
+                 : m_writer.Open(m_options.outPath, kind, m_options.rotation, m_error));
         if (!opened) {
             std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
             return kExitFailure;
         }
         m_out.reserve(kOutputBlock + (1 << 16));
-        int status = kExitOk;
         for (const std::string& file : m_options.files) {
-            if (Done())
+            if (Done() || Stopped())
                 break;
-            if (!DumpFile(file)) {
-                status = kExitFailure;
-                if (m_writeFailed)
-                    break;
-            }
+            DumpFile(file);
         }
-        Flush(m_out);
-        std::fflush(stdout);
+        // What was printed goes out before the verdict.
+        FlushAll();
+        if (m_output.Error()) {
+            std::fprintf(stderr, "kestrel-dump: cannot write standard output: %s\n",
+                         std::strerror(m_output.Error()));
+            return kExitFailure;
+        }
+        if (m_writeFailed)
+            return kExitFailure;  // the writer's reason went out; the old file stays
+        const int status = m_unreadable || m_readError ? kExitFailure : kExitOk;
         if (m_options.outPath.empty())
             return status;
-        if (status != kExitOk) {
-            // The old file stays; the unfinished one goes with the writer.
-            if (!m_writeFailed) {
-                std::fprintf(stderr, "kestrel-dump: %s not written\n", m_options.outPath.c_str());
-            }
+        if (m_unreadable) {
+            // An input that could not be read at all: the old file stays
+            // (files a rotation completed before stay written).
+            std::fprintf(stderr, "kestrel-dump: %s not written\n", m_writer.Name().c_str());
             return status;
         }
+        // An input that ended with a read error: what was read before it is
+        // written, and the status still says that the input was damaged.
         if (!m_writer.Finish(m_error)) {
             std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
             return kExitFailure;
         }
-        if (m_options.outPath != "-") {
-            std::fprintf(stderr, "kestrel-dump: %llu packets written to %s\n",
-                         static_cast<unsigned long long>(m_writer.Count()),
-                         m_options.outPath.c_str());
-        }
-        return kExitOk;
+        if (m_options.outPath != "-")
+            dump::ReportWritten(m_writer);
+        return status;
     }
 
 private:
-    bool Done() const { return m_options.count && m_total >= m_options.count; }
+    // -c reached, or the output wants no more (-G with -W).
+    bool Done() const {
+        return (m_options.count && m_total >= m_options.count) || m_writer.Ended();
+    }
+    // Nothing more can be printed or written.
+    bool Stopped() const { return m_writeFailed || m_output.Error(); }
 
-    // False when the file could not be read (before its first packet) or a
-    // packet could not be written.
-    bool DumpFile(const std::string& path) {
+    // Prints and writes the packets of one input. An input that gives no
+    // packet because it cannot be read sets m_unreadable, one that ends on a
+    // read error after packets sets m_readError; either way its reason goes
+    // to stderr after what was printed.
+    void DumpFile(const std::string& path) {
         CaptureReader reader;
         std::string error;
         if (!reader.Open(path, path == "-" ? ReadLimits{} : kNamedInputLimits, error)) {
             std::fprintf(stderr, "kestrel-dump: %s\n", error.c_str());
-            return false;
+            m_unreadable = true;
+            return;
         }
         // Trees (alone or in JSON) are most of the work of a dump: for files
         // they are formatted by worker threads. Rows and hex dumps are cheaper
@@ -231,68 +246,58 @@ private:
         // is printed packet by packet as it arrives.
         const bool heavy = m_modes.tree || m_modes.json;
         if (heavy && !reader.IsStream() && m_workers > 0 && !m_parallel)
-            m_parallel = std::make_unique<dump::ParallelPrinter>(m_modes, m_workers, stdout);
+            m_parallel = std::make_unique<dump::ParallelPrinter>(m_modes, m_workers, m_output);
         dump::ParallelPrinter* parallel = reader.IsStream() ? nullptr : m_parallel.get();
-        const bool ok = ReadPackets(reader, parallel);
-        if (parallel && !parallel->Finish())
-            m_writeFailed = true;
+        ReadPackets(reader, parallel);
+        if (parallel)
+            parallel->Finish();
         if (!reader.Error().empty()) {
             // What was printed stays printed; the reason follows it.
-            Flush(m_out);
-            std::fflush(stdout);
+            FlushAll();
             std::fprintf(stderr, "kestrel-dump: %s\n", reader.Error().c_str());
-            return reader.Count() > 0 && !m_writeFailed;
+            (reader.Count() == 0 ? m_unreadable : m_readError) = true;
         }
-        return ok && !m_writeFailed;
     }
 
-    bool ReadPackets(CaptureReader& reader, dump::ParallelPrinter* parallel) {
+    void ReadPackets(CaptureReader& reader, dump::ParallelPrinter* parallel) {
         // A filter on a large pcap file runs on every core.
         dump::MatchReader matches(reader, m_filter, static_cast<unsigned>(m_workers + 1));
-        while (!Done()) {
-            const CaptureReader::Result next = matches.Next();
-            if (next == CaptureReader::Result::End)
-                break;
-            if (next == CaptureReader::Result::Failed)
-                return false;
+        while (!Done() && !Stopped()) {
+            if (matches.Next() != CaptureReader::Result::Packet)
+                return;  // the end, or a failure the reader keeps
             const Packet& packet = matches.Current();
             const int number = static_cast<int>(matches.Number());
             ++m_total;
             if (parallel)
                 parallel->Add(packet, number);
-            if (!OnPacket(packet, number, parallel == nullptr))
-                return false;
+            OnPacket(packet, number, parallel == nullptr);
             // A pipe may still be growing: each packet is shown as it arrives.
-            if (reader.IsStream() && !FlushAll())
-                return false;
+            if (reader.IsStream())
+                FlushAll();
         }
-        return true;
     }
 
-    bool OnPacket(const Packet& packet, int number, bool print) {
+    void OnPacket(const Packet& packet, int number, bool print) {
         if (print) {
             dump::PrintPacket(m_modes, packet, number, m_times, m_out);
             if (m_out.size() > kOutputBlock)
-                Flush(m_out);
+                PrintBlock();
         }
         if (!m_options.outPath.empty() && !m_writer.Write(packet, m_error)) {
-            Flush(m_out);
-            std::fflush(stdout);
+            FlushAll();
             std::fprintf(stderr, "kestrel-dump: %s\n", m_error.c_str());
             m_writeFailed = true;
-            return false;
         }
-        return true;
     }
 
-    bool FlushAll() {
-        Flush(m_out);
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "kestrel-dump: %s\n", std::strerror(errno));
-            m_writeFailed = true;
-            return false;
-        }
-        return true;
+    void PrintBlock() {
+        m_output.Write(m_out);
+        m_out.clear();
+    }
+
+    void FlushAll() {
+        PrintBlock();
+        m_output.Flush();
     }
 
     static constexpr unsigned kMaxFormattingThreads = 8;
@@ -300,11 +305,14 @@ private:
     const Options& m_options;
     dump::PrintModes m_modes;
     int m_workers = 1;
+    dump::Output m_output{stdout};
     std::unique_ptr<dump::ParallelPrinter> m_parallel;
     dump::PacketFilter m_filter;
-    CaptureWriter m_writer;
+    dump::RotatingOutput m_writer;
     std::string m_error;
-    bool m_writeFailed = false;
+    bool m_writeFailed = false;  // a packet could not be written to OUT
+    bool m_unreadable = false;   // an input gave no packet: it could not be read
+    bool m_readError = false;    // an input ended with a read error after packets
     uint64_t m_total = 0;
     std::string m_out;
     LocalTimeCache m_times;
@@ -320,6 +328,17 @@ bool ParseNumber(const std::string& value, uint64_t minimum, uint64_t maximum, u
         return false;
     out = n;
     return true;
+}
+
+// `status`, or 1 when what was printed on standard output could not all be
+// written (with the reason on stderr).
+int FinishStandardOutput(int status) {
+    dump::Output out(stdout);
+    if (out.Flush())
+        return status;
+    std::fprintf(stderr, "kestrel-dump: cannot write standard output: %s\n",
+                 std::strerror(out.Error()));
+    return kExitFailure;
 }
 
 }  // namespace
@@ -348,7 +367,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--utc") {
             options.utc = true;
         } else if (arg == "--line-count" || arg == "-c" || arg == "-w" || arg == "--capture" ||
-                   arg == "--format" || arg == "-f" || arg == "--filter") {
+                   arg == "--format" || arg == "-f" || arg == "--filter" || arg == "-C" ||
+                   arg == "-G" || arg == "-W") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "kestrel-dump: %s needs a value\n", argv[i]);
                 return kExitUsage;
@@ -371,6 +391,16 @@ int main(int argc, char** argv) {
             } else if (arg == "-c") {
                 good = ParseNumber(value, 0, UINT64_MAX, n);
                 options.count = n;
+            } else if (arg == "-C") {
+                good = ParseNumber(value, 1, 1000000000000, n);
+                options.rotation.fileSize = n * 1000000;
+            } else if (arg == "-G") {
+                // 0, as for tcpdump: no rotation by time.
+                good = ParseNumber(value, 0, 1000000000, n);
+                options.rotation.seconds = n;
+            } else if (arg == "-W") {
+                good = ParseNumber(value, 1, 1000000000, n);
+                options.rotation.files = static_cast<uint32_t>(n);
             } else {
                 good = ParseNumber(value, 1, 1000000, n);
                 options.lineCount = static_cast<int>(n);
@@ -397,10 +427,10 @@ int main(int argc, char** argv) {
             options.listAdapters = true;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
-            return kExitOk;
+            return FinishStandardOutput(kExitOk);
         } else if (arg == "--version") {
             std::printf("kestrel-dump %s\n", KESTREL_VERSION);
-            return kExitOk;
+            return FinishStandardOutput(kExitOk);
         } else {
             std::fprintf(stderr, "kestrel-dump: unknown option %s\n", argv[i]);
             PrintUsage(stderr);
@@ -408,7 +438,7 @@ int main(int argc, char** argv) {
         }
     }
     if (options.listAdapters) {
-        return dump::ListAdapters(options.remotes);
+        return FinishStandardOutput(dump::ListAdapters(options.remotes));
     }
     const bool prints = options.rows || options.tree || options.hex || options.json;
     if (options.outPath == "-" && prints) {
@@ -428,6 +458,15 @@ int main(int argc, char** argv) {
         std::fputs("kestrel-dump: --format needs -w OUT\n", stderr);
         return kExitUsage;
     }
+    if ((options.rotation.Rotates() || options.rotation.files) &&
+        (options.outPath.empty() || options.outPath == "-")) {
+        std::fputs("kestrel-dump: -C, -G and -W need -w OUT, a file\n", stderr);
+        return kExitUsage;
+    }
+    if (options.rotation.files && !options.rotation.Rotates()) {
+        std::fputs("kestrel-dump: -W needs -C or -G\n", stderr);
+        return kExitUsage;
+    }
     if (options.capture) {
         if (options.outPath.empty() || !options.files.empty()) {
             std::fputs("kestrel-dump: --capture NAME needs -w OUT and no input files\n", stderr);
@@ -437,7 +476,7 @@ int main(int argc, char** argv) {
         if (!options.format.empty())
             ParseKind(options.format, kind);
         return dump::CaptureToFile(options.captureName, options.filter, options.count,
-                                   options.outPath, kind, options.remotes);
+                                   options.outPath, kind, options.rotation, options.remotes);
     }
     if (options.files.empty()) {
         std::fputs("kestrel-dump: no file given\n", stderr);

@@ -27,8 +27,9 @@ bool PacketFilter::Matches(const Packet& packet) const {
     if (!m_compiled) return true;
     pcap_pkthdr header{};
     header.caplen = packet.header->caplen;
-    // A ".pac" packet knows no wire length: its captured length stands in.
-    header.len = packet.header->len > header.caplen ? packet.header->len : header.caplen;
+    // The length on the wire as the file gives it, as tcpdump's filters see
+    // it (".pac" stores none: its reader gives the captured length).
+    header.len = packet.header->len;
     return pcap_offline_filter(&m_program, &header, packet.data) != 0;
 }
 

@@ -2,8 +2,8 @@
 # Installs what is missing, builds Kestrel with every warning an error, and
 # runs the whole test suite: the normal build, a Release build (built, not
 # run), the suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the store, capture and shared-out filtering tests under ThreadSanitizer, and
-# a short run of every fuzz target.
+# the store, capture, shared-out filtering and rotating output tests under
+# ThreadSanitizer, and a short run of every fuzz target.
 #   bash scripts/test.sh
 # KESTREL_QUICK=1 runs the normal build only.
 set -euo pipefail
@@ -47,11 +47,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 step "build with ThreadSanitizer"
 configure tsan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=thread -DKESTREL_BUILD_GUI=OFF
 cmake --build "$root/build/tsan" -j "$jobs"
-step "store, capture and shared-out filtering tests under ThreadSanitizer"
+step "store, capture, shared-out filtering and rotating output tests under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" --timeout 900 -L '^(core|capture)$' -E 'EveryTruncation'
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir "$root/build/tsan" --output-on-failure --timeout 900 -R '^MatchReader\.'
+    ctest --test-dir "$root/build/tsan" --output-on-failure --timeout 900 -R '^(MatchReader|RotatingOutput)\.'
 
 if [ -f "$root/fuzz/CMakeLists.txt" ]; then
     step "fuzz targets, a short run each"

@@ -211,6 +211,17 @@ TEST(CaptureFileTest, FailedReplacingWriteKeepsTheOldFile) {
     }));
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.pac")));
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    // A link to a file not there yet, through another link, relative to
+    // the links' folders: the file it names is made and the links stay.
+    std::filesystem::create_directory(dir.File("sub"));
+    std::filesystem::create_symlink("later.pac", dir.File("sub/inner.pac"));
+    std::filesystem::create_symlink("sub/inner.pac", dir.File("dangling.pac"));
+    ASSERT_TRUE(WriteReplacing(dir.File("dangling.pac").string(), error, [](std::FILE* out) {
+        return std::fputs("made", out) >= 0;
+    })) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("dangling.pac")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("sub/inner.pac")));
+    EXPECT_EQ(test::ReadFileBytes(dir.File("sub/later.pac")), (std::vector<uint8_t>{'m', 'a', 'd', 'e'}));
 }
 
 // A store of `count` frames of `size` bytes each.
@@ -308,6 +319,78 @@ TEST(CaptureFileTest, FailedSaveNeverCostsTheOldFile) {
         EXPECT_EQ(entry.path().filename().string().find(".kestrel-"), std::string::npos)
             << entry.path();
     }
+}
+
+// A save replaces a file only where its user could have written that file
+// itself, and the new file keeps the old one's owner and mode; where they
+// cannot be kept the save is refused. Replacing by rename needs only the
+// folder's permission, so these are checked before.
+TEST(CaptureFileTest, ReplacesOnlyWritableFilesKeepingOwnerAndMode) {
+    const auto store = Frames(3, 60);
+    TempDir dir;
+    std::string error;
+    const auto save = [&](const std::filesystem::path& path) {
+        return SaveCaptureFile(*store, path.string(), FileKind::Pac, error);
+    };
+    const auto mode = [](const std::filesystem::path& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    const auto owner = [](const std::filesystem::path& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_uid : ~0u;
+    };
+    const auto own = dir.File("own.pac");
+    ASSERT_TRUE(save(own)) << error;
+    chmod(own.c_str(), 0604);
+    ASSERT_TRUE(save(own)) << error;
+    EXPECT_EQ(mode(own), 0604u);
+    if (geteuid() != 0) GTEST_SKIP() << "the other cases need a second user: run as root";
+
+    // Root keeps another user's file theirs.
+    ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+    chmod(own.c_str(), 0640);
+    ASSERT_TRUE(save(own)) << error;
+    EXPECT_EQ(owner(own), 65534u);
+    EXPECT_EQ(mode(own), 0640u);
+
+    // The user nobody, in a folder it may write.
+    chmod(dir.Path().c_str(), 0777);
+    const auto readOnly = dir.File("read-only.pac");  // nobody's own, 0444
+    const auto roots = dir.File("roots.pac");         // root's, 0644
+    const auto shared = dir.File("shared.pac");       // root's, 0666: writable, not nobody's
+    for (const auto& path : {readOnly, roots, shared}) ASSERT_TRUE(save(path)) << error;
+    ASSERT_EQ(chown(readOnly.c_str(), 65534, 65534), 0);
+    chmod(readOnly.c_str(), 0444);
+    chmod(shared.c_str(), 0666);
+    const auto before = test::ReadFileBytes(roots);
+    const auto bigger = Frames(5, 60);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(64);
+        int failures = 0, bit = 1;
+        for (const auto& path : {readOnly, roots, shared}) {
+            std::string reason;
+            if (SaveCaptureFile(*bigger, path.string(), FileKind::Pac, reason) ||
+                reason.find("元のﾌｧｲﾙはそのまま") == std::string::npos)
+                failures |= bit;
+            bit <<= 1;
+        }
+        std::string reason;
+        if (!SaveCaptureFile(*bigger, own.string(), FileKind::Pac, reason)) failures |= bit;
+        _exit(failures);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed cases (bits: read-only, root's, shared, own)";
+    for (const auto& path : {readOnly, roots, shared}) {
+        EXPECT_EQ(test::ReadFileBytes(path), before) << path;
+        EXPECT_EQ(owner(path), path == readOnly ? 65534u : 0u) << path;
+    }
+    EXPECT_EQ(owner(own), 65534u);
+    EXPECT_EQ(mode(own), 0640u);
+    EXPECT_EQ(std::filesystem::file_size(own), 5u * 80);
 }
 
 // Saving as pcap declares the snapshot length the longest frame needs, so
@@ -492,11 +575,15 @@ TEST(CaptureFileTest, PcapIsReadAsLibpcapReadsIt) {
         const auto path = dir.File(name);
         test::WriteFileBytes(path, bytes);
         ExpectReadAsLibpcapReads(path);
-        if (index == 1) {
-            for (size_t cut = 4; cut < bytes.size(); cut += cut < 120 ? 1 : 97) {
+        // Every cut of a file, and of one whose records exceed its snapshot
+        // length (cut within the snapshot length or beyond it).
+        if (index == 1 || v.snapLength == 100) {
+            for (size_t cut = 4; cut < bytes.size(); cut += cut < 120 ? 1 : v.snapLength == 100 ? 7 : 97) {
                 test::WriteFileBytes(path, {bytes.begin(), bytes.begin() + static_cast<long>(cut)});
                 ExpectReadAsLibpcapReads(path);
             }
+        }
+        if (index == 1) {
             // A record longer than libpcap takes for Ethernet.
             bytes.resize(24 + 16);
             bytes[24 + 10] = 0x04;  // caplen 0x0004003C

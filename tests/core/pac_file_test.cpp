@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sys/stat.h>
 #include <cstring>
+#include <thread>
 
 #include "core/capture_file.h"
+#include "core/capture_reader.h"
 #include "core/local_time.h"
 #include "core/pac_file.h"
+#include "own_allocator.h"
 #include "test_util.h"
 
 namespace kestrel {
@@ -196,6 +200,39 @@ TEST(PacFileTest, RecordsBeyondTheLengthBoundAreADamagedTail) {
     EXPECT_EQ(MakePacket(header, nullptr), nullptr);
 }
 
+// A record head that claims more bytes than ever come costs no memory for
+// them, from a file or a pipe: the 102 bytes below claim 256 MiB.
+TEST(PacFileTest, ALengthBeyondTheBytesAllocatesNothing) {
+#if !KESTREL_OWN_ALLOCATOR
+    GTEST_SKIP() << "heap figures of a sanitizer's allocator are not the program's";
+#else
+    auto bytes = Record(std::vector<uint8_t>(60, 1));
+    auto head = Record({});
+    head[3] = 0x10;  // N = 0x10000000
+    bytes.insert(bytes.end(), head.begin(), head.end());
+    bytes.push_back(1);
+    bytes.push_back(2);
+    TempDir dir;
+    test::WriteFileBytes(dir.File("claim.pac"), bytes);
+    for (const bool pipe : {false, true}) {
+        std::thread feeder;
+        if (pipe) feeder = test::FeedFifo(dir.File("fifo"), bytes);
+        const auto heap = [] {
+            const auto info = mallinfo2();
+            return info.uordblks + info.hblkhd;
+        };
+        const size_t before = heap();
+        CaptureReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(dir.File(pipe ? "fifo" : "claim.pac").string(), {}, error)) << error;
+        EXPECT_EQ(reader.Next(), CaptureReader::Result::Packet);
+        EXPECT_EQ(reader.Next(), CaptureReader::Result::End);
+        EXPECT_LT(heap() - before, size_t{4} << 20) << (pipe ? "pipe" : "file");
+        if (pipe) feeder.join();
+    }
+#endif
+}
+
 // Zeros or text are no records even where a length would fit: their time
 // fields are no calendar time. Our own writer always writes one.
 TEST(PacFileTest, RecordsWithoutACalendarTimeAreNoRecords) {
@@ -273,6 +310,16 @@ TEST(PacFileTest, WriteErrorsAreReported) {
     std::string error;
     EXPECT_FALSE(WritePacFile(*store, "/nonexistent-folder/x.pac", error));
     EXPECT_FALSE(error.empty());
+
+    // A time whose year 16 bits cannot hold is refused, never wrapped.
+    Packet* far = MakeTestPacket({1});
+    far->header->tv_sec = uint64_t{1} << 45;  // a year past a million
+    PacketStore farStore;
+    farStore.AppendPacket(far);
+    TempDir dir;
+    EXPECT_FALSE(WritePacFile(farStore, dir.File("far.pac").string(), error));
+    EXPECT_NE(error.find("No.1"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("far.pac")));
 
     // A save that fails part way leaves the file it would replace as it was;
     // /dev/full stays a device (never renamed over).

@@ -57,6 +57,22 @@ TEST(TransferPayload, RoundTripKeepsHeadersBytesAndOrder) {
     const auto empty = DecodeTransferPayload(EncodeTransferPayload(none));
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
+
+    // A time past 2106 travels whole, in the wider version of the layout.
+    PacketPtr late(MakeTestPacket(Hex("00 11 22"), 0, 7));
+    late->header->tv_sec = 4323283200u;
+    const Packet* wide[] = {late.get(), (*packets)[0].get()};
+    const auto widePayload = EncodeTransferPayload(wide);
+    EXPECT_EQ(widePayload[4], kTransferWideVersion);
+    const auto back = DecodeTransferPayload(widePayload);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->size(), 2u);
+    EXPECT_EQ(*(*back)[0]->header, *late->header);
+    EXPECT_EQ(*(*back)[1]->header, first);
+    // The wider layout without a time that needs it is no payload of ours.
+    std::vector<uint8_t> needless = widePayload;
+    needless[12 + 4] = 0;  // the high word of the late packet's seconds
+    EXPECT_FALSE(DecodeTransferPayload(needless));
 }
 
 TEST(TransferPayload, RoundTripOfRealFrames) {
@@ -74,7 +90,7 @@ TEST(TransferPayload, RoundTripOfRealFrames) {
     for (size_t i = 0; i < packets.size(); ++i) {
         const Packet& a = *packets[i];
         const Packet& b = *(*decoded)[i];
-        ASSERT_EQ(std::memcmp(a.header, b.header, sizeof(PacketHeader)), 0) << i;
+        ASSERT_EQ(*a.header, *b.header) << i;
         ASSERT_EQ(std::memcmp(a.data, b.data, a.header->caplen), 0) << i;
     }
 }
@@ -91,7 +107,7 @@ TEST(TransferPayload, RefusesMalformedPayloads) {
     EXPECT_FALSE(DecodeTransferPayload(badMagic));
 
     auto badVersion = good;
-    PutLe32At(badVersion, 4, 2);
+    PutLe32At(badVersion, 4, 3);
     EXPECT_FALSE(DecodeTransferPayload(badVersion));
 
     // A count beyond what the bytes can hold, and a huge one.
@@ -145,7 +161,7 @@ TEST(TransferPayload, CarriesPacketsOfAnySize) {
     for (size_t i = 0; i < 3; ++i) {
         const Packet& a = *packets[i];
         const Packet& b = *(*decoded)[i];
-        ASSERT_EQ(std::memcmp(a.header, b.header, sizeof(PacketHeader)), 0) << i;
+        ASSERT_EQ(*a.header, *b.header) << i;
         ASSERT_EQ(std::memcmp(a.data, b.data, a.header->caplen), 0) << i;
     }
 }

@@ -113,6 +113,22 @@ Outcome ReadMatches(const std::string& path, const PacketFilter& filter, int reg
     return outcome;
 }
 
+// Length tests see the length on the wire, as tcpdump's do: a record of
+// 100 captured bytes said to be 50 long on the wire is "less 60".
+TEST(PacketFilter, LengthTestsSeeTheWireLength) {
+    std::vector<uint8_t> bytes(100, 0);
+    PacketHeader header;
+    header.caplen = 100;
+    header.len = 50;
+    const Packet packet{&header, bytes.data()};
+    std::string error;
+    PacketFilter greater, less;
+    ASSERT_TRUE(greater.Compile("greater 80", error)) << error;
+    ASSERT_TRUE(less.Compile("less 60", error)) << error;
+    EXPECT_FALSE(greater.Matches(packet));
+    EXPECT_TRUE(less.Matches(packet));
+}
+
 // Filtering shared among threads gives what one reader gives: the same
 // packets, numbers, end, error and count, whatever the byte order, decoys
 // in the payload, damage, and how much the filter selects.

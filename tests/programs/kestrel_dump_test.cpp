@@ -8,11 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -223,13 +227,72 @@ TEST(KestrelDump, StreamsEveryPacketFromFilesPipesAndFifos) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("bad.pcap"), std::string::npos) << run.err;
+    // The same damage after packets: those packets are printed (or
+    // written), the reason follows, and the exit status is 1 all the same.
     damaged = std::vector<uint8_t>(bytes.begin(), bytes.begin() + 2000);
     damaged.insert(damaged.end(), bad.begin(), bad.end());
-    test::WriteFileBytes(temp.File("tail.pcap"), damaged);
-    run = Dump(Quote(temp.File("tail.pcap").string()));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_GT(LineCount(run.out), 0u);
+    const auto tail = temp.File("tail.pcap");
+    test::WriteFileBytes(tail, damaged);
+    run = Dump(Quote(tail.string()));
+    EXPECT_EQ(run.status, 1);
+    const size_t printed = LineCount(run.out);
+    EXPECT_GT(printed, 0u);
     EXPECT_NE(run.err.find("tail.pcap"), std::string::npos) << run.err;
+    const auto copy = temp.File("copy.pcap");
+    run = Dump("-w " + Quote(copy.string()) + " " + Quote(tail.string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("tail.pcap"), std::string::npos) << run.err;
+    EXPECT_EQ(LineCount(Dump(Quote(copy.string())).out), printed);
+}
+
+// Output that cannot be written fails with the system's reason, in every
+// mode, however little there is to write.
+TEST(KestrelDump, OutputThatCannotBeWrittenFails) {
+    const std::string sample = Quote(std::string(KESTREL_BINARY_DIR) + "/sample.pac");
+    const std::string full = std::strerror(ENOSPC);
+    for (const std::string mode : {"--rows", "--hex", "--tree", "--json", "--rows --tree -c 3", "-w -"}) {
+        const DumpRun run = Dump(mode + " " + sample + " >/dev/full");
+        EXPECT_EQ(run.status, 1) << mode;
+        EXPECT_NE(run.err.find(full), std::string::npos) << mode << ": " << run.err;
+    }
+    if (!Dump("--list-adapters").out.empty()) {
+        const DumpRun run = Dump("--list-adapters >/dev/full");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(full), std::string::npos) << run.err;
+    }
+}
+
+// Times past 2106, which pcapng's 64-bit stamps hold, keep their seconds in
+// JSON, rows and trees (libpcap and tshark give 4323283200 for 2107-01-01),
+// and in the files that can hold them; pcap, whose seconds are 32 bits,
+// refuses them rather than wrap.
+TEST(KestrelDump, TimesPast2106KeepTheirSeconds) {
+    test::TempDir temp;
+    const auto in = temp.File("2107.pcapng");
+    std::vector<uint8_t> bytes = test::Hex(
+        "0a0d0d0a 1c000000 4d3c2b1a 01000000 ffffffff ffffffff 1c000000"
+        "01000000 14000000 01000000 00000400 14000000"
+        "06000000 5c000000 00000000 005c0f00 004066cf 3c000000 3c000000");
+    bytes.resize(bytes.size() + 60, 0);
+    for (const uint8_t b : test::Hex("5c000000")) bytes.push_back(b);
+    test::WriteFileBytes(in, bytes);
+    for (const char* name : {"2107.pcapng", "copy.pcapng", "copy.pac"}) {
+        const auto path = temp.File(name);
+        if (path != in) {
+            const DumpRun copy = Dump("-w " + Quote(path.string()) + " " + Quote(in.string()));
+            ASSERT_EQ(copy.status, 0) << name << ": " << copy.err;
+        }
+        const DumpRun json = Dump("--json " + Quote(path.string()));
+        EXPECT_NE(json.out.find("\"sec\":4323283200,"), std::string::npos) << name << json.out;
+        EXPECT_EQ(Split(Dump(Quote(path.string())).out, '\t')[1], "00:00:00") << name;
+        EXPECT_NE(Dump("--tree " + Quote(path.string())).out.find("2107/01/01 00:00:00"),
+                  std::string::npos) << name;
+    }
+    const auto pcap = temp.File("copy.pcap");
+    const DumpRun refused = Dump("-w " + Quote(pcap.string()) + " " + Quote(in.string()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("No.1"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(pcap));
 }
 
 // -f selects the packets tcpdump selects with the same expression, on pcap
@@ -380,6 +443,26 @@ TEST(KestrelDump, FailedAdapterListingExitsOne) {
     EXPECT_EQ(run.out, "");
 }
 
+// A thread that sends UDP datagrams to `port` of 127.0.0.1, `payload(i)`
+// the i-th, pausing a millisecond after every `burst`, until `done` or
+// `count` were sent.
+std::thread SendToLoopback(const std::atomic<bool>& done, uint16_t port, uint32_t burst,
+                           uint32_t count, std::function<std::string(uint32_t)> payload) {
+    return std::thread([&done, port, burst, count, payload = std::move(payload)] {
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        for (uint32_t i = 0; !done && i < count; ++i) {
+            const std::string bytes = payload(i);
+            sendto(s, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (i % burst == burst - 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        close(s);
+    });
+}
+
 // A capture from the terminal on loopback, when this process may capture:
 // UDP datagrams are sent until kestrel-dump has more packets than a store
 // holds, written straight to the file.
@@ -392,19 +475,8 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     test::TempDir temp;
     const auto out = temp.File("fifty.pac");
     std::atomic<bool> done{false};
-    std::thread traffic([&] {
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to.sin_port = htons(9);  // discard
-        for (int i = 0; !done && i < 2000000; ++i) {
-            const std::string text = "kestrel-dump capture " + std::to_string(i);
-            sendto(s, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (i % 200 == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        close(s);
+    std::thread traffic = SendToLoopback(done, 9, 200, 2000000, [](uint32_t i) {  // discard
+        return "kestrel-dump capture " + std::to_string(i);
     });
     const int count = PacketStore::kCapacity + 50;
     const DumpRun run =
@@ -429,6 +501,66 @@ TEST(KestrelDump, CapturesBeyondAStoreOnLoopback) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("203.0.113.254"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(temp.File("x.pac")));
+}
+
+// A long capture in a ring of files: -C 1 -W 3 on a burst of some 6 MB
+// leaves three files of at most 1 MB and one frame, holding the newest
+// frames, each one read whole by tcpdump.
+TEST(KestrelDump, CapturesIntoARingOfFiles) {
+    EXPECT_EQ(Dump("-C 1 -W 3 -w - " + Quote(std::string(KESTREL_BINARY_DIR) + "/sample.pac")).status, 2);
+    EXPECT_EQ(Dump("-W 3 -w x.pcap " + Quote(std::string(KESTREL_BINARY_DIR) + "/sample.pac")).status, 2);
+    EXPECT_EQ(Dump("-C 0 -w x.pcap " + Quote(std::string(KESTREL_BINARY_DIR) + "/sample.pac")).status, 2);
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root or CAP_NET_RAW";
+    if (std::system("tcpdump --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tcpdump";
+    const DumpRun adapters = Dump("--list-adapters");
+    if (adapters.out.find("127.0.0.1\n") == std::string::npos) GTEST_SKIP() << "no 127.0.0.1 adapter";
+
+    test::TempDir temp;
+    constexpr int kFrames = 6000;  // 1042-byte frames: 6.25 MB
+    std::atomic<bool> done{false};
+    std::thread traffic = SendToLoopback(done, 39917, 25, 10 * kFrames, [](uint32_t i) {
+        std::string payload(1000, 'Z');  // the number first, big-endian
+        for (int k = 0; k < 4; ++k) payload[static_cast<size_t>(k)] = static_cast<char>(i >> (24 - 8 * k));
+        return payload;
+    });
+    const DumpRun run = Dump("--capture 127.0.0.1 -f 'udp dst port 39917' -c " + std::to_string(kFrames) +
+                             " -C 1 -W 3 -w " + Quote(temp.File("ring.pcap").string()));
+    done = true;
+    traffic.join();
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"ring.pcap0", "ring.pcap1", "ring.pcap2"}));
+    std::vector<uint32_t> numbers;
+    std::vector<size_t> sizes;  // frames per file
+    std::string newest;         // the file with the highest number
+    for (const std::string& name : names) {
+        const std::string path = Quote(temp.File(name).string());
+        EXPECT_LE(std::filesystem::file_size(temp.File(name)), 1000000u + 16 + 1042) << name;
+        // tcpdump -x shows the IP datagram: the payload's first four bytes,
+        // the frame's number, end the second line.
+        const DumpRun read = RunShell("tcpdump -nn -r " + path + " -x | grep '0x0010:'");
+        EXPECT_EQ(read.status, 0) << name << ": " << read.err;
+        EXPECT_EQ(read.err.find("truncated"), std::string::npos) << name << ": " << read.err;
+        const auto lines = Split(read.out, '\n');
+        sizes.push_back(lines.size());
+        for (const std::string& line : lines) {
+            if (line.size() < 49) continue;
+            numbers.push_back(static_cast<uint32_t>(std::stoul(line.substr(40, 4) + line.substr(45, 4), nullptr, 16)));
+            if (numbers.back() >= *std::max_element(numbers.begin(), numbers.end())) newest = name;
+        }
+    }
+    // The newest frames: the file written last holds the last of them, and
+    // without kernel drops the three hold one unbroken run.
+    ASSERT_FALSE(numbers.empty());
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_GT(sizes[1], 900u);  // the two files before the newest are full
+    EXPECT_NE(run.err.find("the last " + temp.File(newest).string() + "\n"), std::string::npos) << run.err;
+    std::sort(numbers.begin(), numbers.end());
+    if (run.err.find(" 0 packets dropped by the kernel") != std::string::npos) {
+        EXPECT_EQ(numbers.back() - numbers.front() + 1, numbers.size());
+    }
 }
 
 // The committed corpus is what kestrel-make-corpus writes today, file for file.
