@@ -37,7 +37,7 @@ struct Payload {
     void ExpectSame(const std::vector<PacketPtr>& got) const {
         ASSERT_EQ(got.size(), packets.size());
         for (size_t i = 0; i < got.size(); ++i) {
-            ASSERT_EQ(std::memcmp(got[i]->header, packets[i]->header, sizeof(PacketHeader)), 0);
+            ASSERT_EQ(*got[i]->header, *packets[i]->header);
             ASSERT_EQ(std::memcmp(got[i]->data, packets[i]->data, packets[i]->header->caplen), 0);
         }
     }
