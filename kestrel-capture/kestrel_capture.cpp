@@ -110,8 +110,8 @@ bool DropCapabilities() {
 }
 
 // Opens the adapter as the capture engine opens adapters (the same
-// snapshot length, promiscuous mode, timeout, immediate mode and kernel
-// buffer), with the filter.
+// snapshot length, promiscuous mode, block timeout and kernel buffer), with
+// the filter.
 pcap_t* OpenAdapter(const std::string& systemName, const char* filter) {
     LiveOptions options;
     if (filter)
@@ -175,11 +175,14 @@ int Capture(const std::string& name, const char* filter) {
     // a burst costs one write instead of one per frame.
     int status = kExitOk;
     uint64_t written = 0;
+    bool readerGone = false;
     for (;;) {
         const int r = pcap_dispatch(handle, -1, &pcap_dump, reinterpret_cast<u_char*>(dumper));
         if (r > 0) {
-            if (pcap_dump_flush(dumper) != 0)
-                break;  // the reader has gone: a stop
+            if (pcap_dump_flush(dumper) != 0) {
+                readerGone = true;  // a stop
+                break;
+            }
             written += static_cast<uint64_t>(r);
         } else if (r == PCAP_ERROR) {
             std::fprintf(stderr, "kestrel-capture: %s\n", pcap_geterr(handle));
@@ -188,6 +191,13 @@ int Capture(const std::string& name, const char* filter) {
         }
         if (r < 0 || g_stopRequested)
             break;
+    }
+    // A stop keeps what arrived before it: the frames the kernel still holds.
+    if (status == kExitOk && !readerGone) {
+        const int held = DispatchHeldFrames(handle, LiveOptions().blockTimeoutMs, &pcap_dump,
+                                            reinterpret_cast<u_char*>(dumper));
+        if (held > 0 && pcap_dump_flush(dumper) == 0)
+            written += static_cast<uint64_t>(held);
     }
     pcap_stat stats{};
     if (pcap_stats(handle, &stats) == 0) {
