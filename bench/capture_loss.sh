@@ -11,7 +11,10 @@
 #   - bursts of 5000 and 50000 datagrams, as fast as this machine sends
 #     them, RUNS times: what each kept and the drops it reported;
 #   - 10 s runs at rising RATES: the highest rate each keeps whole;
-#   - the memory each holds for its ring (its mappings of the capture socket).
+#   - the memory each holds for its ring (its mappings of the capture socket);
+#   - the drop counts: each capture paused (SIGSTOP) while more datagrams pass
+#     than its ring holds, then resumed: what it kept, what it says it
+#     dropped, and what is missing.
 # Each capture gets two seconds after the last datagram before SIGINT (one
 # block timeout of tcpdump, and time to catch up): this measures what the
 # captures keep up with, not what a stop keeps.
@@ -108,12 +111,13 @@ dropped() {  # dropped FILE: the kernel drop count a capture reported
         -e 's/^kestrel-dump: \([0-9]*\) packets dropped by the kernel$/\1/p' "$1" | tail -1
 }
 
-# trial PLACE COUNT RATE: one run of the three captures in namespace A on
-# PLACE (loopback or veth), while COUNT datagrams go at RATE (0: as fast as
-# the sender goes). Sets `result` to "SENT SECONDS T_KEPT T_DROPS D_KEPT
-# D_DROPS H_KEPT H_DROPS" and `rings` to the ring sizes in KiB.
+# trial PLACE COUNT RATE [pause]: one run of the three captures in
+# namespace A on PLACE (loopback or veth), while COUNT datagrams go at RATE
+# (0: as fast as the sender goes), the captures paused meanwhile with
+# "pause". Sets `result` to "SENT SECONDS T_KEPT T_DROPS D_KEPT D_DROPS
+# H_KEPT H_DROPS" and `rings` to the ring sizes in KiB.
 trial() {
-    local place="$1" count="$2" rate="$3"
+    local place="$1" count="$2" rate="$3" pause="${4:-}"
     local adapter name address sender_ns
     if [ "$place" = loopback ]; then
         adapter=lo name=127.0.0.1 address=127.0.0.1 sender_ns="$ns_a"
@@ -149,8 +153,12 @@ trial() {
     local helper_pid
     helper_pid="$(cat /proc/"$h"/task/*/children 2>/dev/null | awk '{print $1}')"
     rings="$(ring_kib "$t") $(ring_kib "$k") $(ring_kib "${helper_pid:-$h}")"
+    # What reads each ring: tcpdump, kestrel-dump, the helper.
+    local readers=("$t" "$k" "${helper_pid:-$h}")
+    [ -n "$pause" ] && kill -STOP "${readers[@]}"
     local sent
     sent="$(ip netns exec "$sender_ns" "$send" send "$address" "$port" "$count" "$rate")"
+    [ -n "$pause" ] && kill -CONT "${readers[@]}"
     sleep 2
     kill -INT "$t" "$k" "$h"
     wait "$t" "$k" "$h" || true
@@ -217,6 +225,13 @@ for place in loopback veth; do
         fi
     done
     echo "highest rate kept whole (datagrams/s): tcpdump ${best[0]}, direct ${best[1]}, helper ${best[2]}"
+
+    echo "-- drop counts: the captures paused while 400000 datagrams pass"
+    trial "$place" 400000 0 pause
+    read -r sent secs tk td dk dd hk hd <<<"$result"
+    printf "%-10s %8s %8s %8s\n" "" kept dropped missing
+    printf "%-10s %8d %8d %8d\n" tcpdump "$tk" "$td" $((sent - tk)) direct "$dk" "$dd" \
+        $((sent - dk)) helper "$hk" "$hd" $((sent - hk))
 done
 echo
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
