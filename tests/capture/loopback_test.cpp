@@ -86,43 +86,48 @@ TEST(LoopbackCapture, FindsExactlyTheDatagramsSent) {
     for (const auto& p : captured) EXPECT_TRUE(sent.count(p)) << p;
 }
 
-// Starts the engine on 127.0.0.1 with a filter for the datagrams to `udp`;
-// false with the reason where this process may not capture.
-bool StartOnLoopback(CCaptureEngine& engine, void* sinkContext, const LoopbackUdp& udp,
-                     std::string& reason) {
-    const auto& names = engine.GetNameList();
-    if (std::find(names.begin(), names.end(), "127.0.0.1") == names.end()) {
-        reason = "no adapter named 127.0.0.1";
-        return false;
+// The engine capturing the datagrams to a receiver of its own on 127.0.0.1
+// (a filter leaves out other traffic).
+class LoopbackDatagrams : public testing::Test {
+protected:
+    // Starts the capture into `sink` with `context`; false with the reason
+    // where this process may not capture.
+    bool Start(PacketSink sink, void* context) {
+        const auto& names = engine.GetNameList();
+        if (!udp.Ok() || std::find(names.begin(), names.end(), kName) == names.end()) {
+            reason = "no adapter named 127.0.0.1, or no UDP socket";
+            return false;
+        }
+        engine.SetPacketSink(sink);
+        testing::internal::CaptureStderr();
+        const bool started = engine.StartCapture(kName, nullptr, context, &reason, nullptr,
+                                                 "udp dst port " + std::to_string(udp.Port()));
+        testing::internal::GetCapturedStderr();
+        return started;
     }
-    testing::internal::CaptureStderr();
-    const bool started = engine.StartCapture("127.0.0.1", nullptr, sinkContext, &reason, nullptr,
-                                             "udp dst port " + std::to_string(udp.Port()));
-    testing::internal::GetCapturedStderr();
-    return started;
-}
+
+    static constexpr const char* kName = "127.0.0.1";
+    CCaptureEngine engine;
+    const LoopbackUdp udp;
+    std::string reason;
+};
 
 // A burst as fast as this thread sends, then a stop at once: the store
 // holds every datagram of it (a loopback frame takes no more room in the
 // kernel's buffer than its size, and the stop reads what the kernel still
 // held), and the kernel dropped nothing.
-TEST(LoopbackCapture, StopRightAfterABurstKeepsAllOfIt) {
-    CCaptureEngine engine;
-    engine.SetPacketSink(&StoreSink);
-    const LoopbackUdp udp;
-    ASSERT_TRUE(udp.Ok());
+TEST_F(LoopbackDatagrams, StopRightAfterABurstKeepsAllOfIt) {
     PacketStore store;
-    std::string reason;
-    if (!StartOnLoopback(engine, &store, udp, reason))
+    if (!Start(&StoreSink, &store))
         GTEST_SKIP() << "cannot capture here: " << reason;
     constexpr int kBurst = 20000;
     for (int i = 0; i < kBurst; ++i) udp.Send("kestrel burst " + std::to_string(i));
-    engine.StopCapture("127.0.0.1");
-    engine.WaitForCapture("127.0.0.1");
+    engine.StopCapture(kName);
+    engine.WaitForCapture(kName);
     const std::vector<std::string> kept = UdpPayloadsTo(store, udp.Port());
     ASSERT_EQ(kept.size(), static_cast<size_t>(kBurst));
     EXPECT_EQ(kept.back(), "kestrel burst " + std::to_string(kBurst - 1));
-    EXPECT_EQ(engine.GetKernelDropCount("127.0.0.1"), 0u);
+    EXPECT_EQ(engine.GetKernelDropCount(kName), 0u);
 }
 
 // A sink that holds the worker until the gate opens, counting packets.
@@ -146,14 +151,9 @@ void GatedSink(void* context, Packet* packet) {
 // While the worker is held up, more large datagrams come than the kernel's
 // buffer holds: the drop count is the number of datagrams missing, though
 // the kernel sees each loopback frame twice (going out and coming in).
-TEST(LoopbackCapture, DropCountIsTheFramesMissing) {
-    CCaptureEngine engine;
-    engine.SetPacketSink(&GatedSink);
-    const LoopbackUdp udp;
-    ASSERT_TRUE(udp.Ok());
+TEST_F(LoopbackDatagrams, DropCountIsTheFramesMissing) {
     Gate gate;
-    std::string reason;
-    if (!StartOnLoopback(engine, &gate, udp, reason))
+    if (!Start(&GatedSink, &gate))
         GTEST_SKIP() << "cannot capture here: " << reason;
     constexpr int kSent = 12000;
     const std::string datagram(8000, 'k');  // 12000 of them are three times the buffer
@@ -168,23 +168,18 @@ TEST(LoopbackCapture, DropCountIsTheFramesMissing) {
         kept = gate.packets.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    engine.WaitForCapture("127.0.0.1");
+    engine.WaitForCapture(kName);
     kept = gate.packets.load();
     const int missing = kSent - kept;
     ASSERT_GT(missing, 0) << "the buffer held every datagram";
-    const auto drops = static_cast<int>(engine.GetKernelDropCount("127.0.0.1"));
+    const auto drops = static_cast<int>(engine.GetKernelDropCount(kName));
     EXPECT_NEAR(drops, missing, missing / 10) << kept << " kept";
 }
 
 // A datagram sent alone reaches the sink within 250 ms: rows appear live.
-TEST(LoopbackCapture, LoneFrameArrivesWithin250Ms) {
-    CCaptureEngine engine;
-    engine.SetPacketSink(&StoreSink);
-    const LoopbackUdp udp;
-    ASSERT_TRUE(udp.Ok());
+TEST_F(LoopbackDatagrams, LoneFrameArrivesWithin250Ms) {
     PacketStore store;
-    std::string reason;
-    if (!StartOnLoopback(engine, &store, udp, reason))
+    if (!Start(&StoreSink, &store))
         GTEST_SKIP() << "cannot capture here: " << reason;
     for (int i = 1; i <= 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a quiet adapter
@@ -195,7 +190,7 @@ TEST(LoopbackCapture, LoneFrameArrivesWithin250Ms) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_LE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(250)) << i;
     }
-    engine.WaitForCapture("127.0.0.1");
+    engine.WaitForCapture(kName);
     EXPECT_EQ(store.Count(), 3);
 }
 
