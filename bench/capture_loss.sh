@@ -32,7 +32,7 @@ kestrel_need_packages "${KESTREL_BUILD_PACKAGES[@]}" libbenchmark-dev tcpdump ip
     libcap2-bin util-linux
 
 runs="${RUNS:-10}"
-rates=(${RATES:-25000 50000 100000 150000 200000 250000 300000 400000})
+rates=(${RATES:-25000 50000 100000 150000 200000 250000 300000 400000 500000 700000 1000000})
 seconds_per_rate="${SECONDS_PER_RATE:-10}"
 
 build="$root/build/bench"
