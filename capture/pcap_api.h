@@ -69,9 +69,9 @@ struct LiveOptions {
     // it has held frames this long: the longest a frame that arrives alone
     // waits, and about half of what a stop waits for the frames before it.
     int blockTimeoutMs = 50;
-    // The kernel's capture buffer: 32 MiB of blocks hold some 200000 small
-    // frames, where the library's 2 MiB would fill in a tenth of a second of
-    // a loopback flood while the reader waits for the processor.
+    // The kernel's capture buffer: 32 MiB of blocks hold some 170000 small
+    // frames; the library's 2 MiB hold some 11000, a few hundredths of a
+    // second of a flood while the reader waits for the processor.
     int bufferBytes = 32 << 20;
     // A libpcap filter (tcpdump syntax) applied once the adapter is open;
     // empty: every frame.
