@@ -49,6 +49,9 @@ struct CaptureDevice {
     std::thread worker;
     std::atomic<bool> workerAlive{false};
     std::atomic<int> running{0};
+    // Set with the stop: the session still returns the frames that arrived
+    // before it, and the worker delivers them.
+    std::atomic<bool> finishing{false};
     std::mutex sessionLock;
     std::unique_ptr<PcapSession> session;
     CaptureErrorHandler onError;  // written before the worker starts
@@ -106,7 +109,13 @@ struct CCaptureEngine::Impl {
                 NoteKernelDrops(device, session);
                 nextDropPoll = std::chrono::steady_clock::now() + kDropPollInterval;
             }
-            if (r < 0 || device.running.load(std::memory_order_acquire) == 0) break;
+            if (r < 0)
+                break;
+            // After a stop, only a session that keeps what came before it
+            // goes on delivering.
+            if (device.running.load(std::memory_order_acquire) == 0 &&
+                !device.finishing.load(std::memory_order_acquire))
+                break;
             if (r == 0) continue;
             Packet* packet = MakePacket(header, data);
             if (!packet) {
@@ -149,6 +158,7 @@ struct CCaptureEngine::Impl {
         device.onEnd = std::move(onEnd);
         device.sinkContext = sinkContext;
         device.kernelDrops.store(0, std::memory_order_relaxed);
+        device.finishing.store(false, std::memory_order_relaxed);
         {
             std::lock_guard<std::mutex> hold(device.sessionLock);
             device.session = std::move(session);
@@ -168,10 +178,15 @@ struct CCaptureEngine::Impl {
         return true;
     }
 
+    // The frames that arrived before the stop are still delivered, where the
+    // session can tell them apart; none that came later.
     static void RequestStop(CaptureDevice& device) {
+        {
+            std::lock_guard<std::mutex> hold(device.sessionLock);
+            if (device.session && device.session->Finish())
+                device.finishing.store(true, std::memory_order_release);
+        }
         device.running.store(0, std::memory_order_release);
-        std::lock_guard<std::mutex> hold(device.sessionLock);
-        if (device.session) device.session->BreakLoop();
     }
 
     static void Join(CaptureDevice& device) {

@@ -74,11 +74,12 @@ public:
     // workers for every packet).
     void SetPacketSink(PacketSink sink);
 
-    // Opens the adapter (immediate mode: each frame is handed over as it
-    // arrives) and starts its worker. False when the adapter is unknown,
-    // still has a worker, cannot be opened, is not Ethernet, or no thread can
-    // be made; `reason` (when given) then says why, and the reason is written
-    // to stderr too. A warning of the library on opening goes to stderr.
+    // Opens the adapter (frames reach the sink at most about one block
+    // timeout after they arrive, see LiveOptions) and starts its worker.
+    // False when the adapter is unknown, still has a worker, cannot be
+    // opened, is not Ethernet, or no thread can be made; `reason` (when
+    // given) then says why, and the reason is written to stderr too. A
+    // warning of the library on opening goes to stderr.
     //
     // `filter` (tcpdump syntax; empty: every frame) is applied by the
     // library on the adapter, or by the program that captures for us.
@@ -92,14 +93,18 @@ public:
                       std::string* reason = nullptr, CaptureEndHandler onEnd = nullptr,
                       const std::string& filter = std::string());
     // Asks the worker to stop; returns 1 when an adapter has that name, else 0.
-    // Does not wait.
+    // Does not wait. The frames of a local adapter that arrived before the
+    // stop still reach the sink (those the kernel, the capture helper or its
+    // pipe held at that moment), none that came later.
     int StopCapture(const std::string& name);
     // 1 capturing, 0 idle, -1 no adapter has that name (or it can never
     // capture again: a stream that could be read only once).
     int GetCaptureState(const std::string& name) const;
     // Stops the adapter's capture if it runs and waits until its worker (if
     // any) has ended: after this no packet of that adapter reaches its sink
-    // context any more. Waits at most about one read timeout.
+    // context any more. Waits for the frames that arrived before the stop
+    // (about a tenth of a second, at most some seconds for the capture
+    // helper), and else at most about one read timeout.
     void WaitForCapture(const std::string& name);
 
     int CountCapturing() const;

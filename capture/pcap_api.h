@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,20 +52,31 @@ public:
     // Makes a Next that is waiting, or the next one, return -2. May be called
     // from another thread than the one reading.
     virtual void BreakLoop() = 0;
+    // Ends the capture at this instant but keeps what arrived before it: the
+    // following Next calls return the frames that arrived up to now and are
+    // still held on their way (by the kernel, by the program that captures
+    // for us, in a pipe), then -2; none that arrived later. False when the
+    // session cannot tell them apart: it then ends as after BreakLoop. May be
+    // called from another thread than the one reading, more than once.
+    virtual bool Finish() {
+        BreakLoop();
+        return false;
+    }
 };
 
 // How an adapter is opened for capture.
 struct LiveOptions {
     int snapLength = 0x10000;
     bool promiscuous = true;
+    // Next returns 0 when this long passes without a frame.
     int timeoutMs = 1000;
-    // Each frame is handed over as it arrives, not in blocks: frames reach
-    // the store at once, and a stop leaves no filled block behind.
-    bool immediate = true;
-    // The kernel's capture buffer. Handed over one by one, frames take a
-    // slot sized for the snapshot length each (128 KiB on adapters that
-    // pass 64 KiB frames, loopback among them): the library's 2 MiB would
-    // hold 16 frames, and a short burst is dropped.
+    // The kernel hands frames over in blocks, each once it is full or once
+    // it has held frames this long: the longest a frame that arrives alone
+    // waits, and about half of what a stop waits for the frames before it.
+    int blockTimeoutMs = 50;
+    // The kernel's capture buffer: 32 MiB of blocks hold some 170000 small
+    // frames; the library's 2 MiB hold some 11000, a few hundredths of a
+    // second of a flood while the reader waits for the processor.
     int bufferBytes = 32 << 20;
     // A libpcap filter (tcpdump syntax) applied once the adapter is open;
     // empty: every frame.
@@ -87,6 +99,14 @@ public:
 
 // libpcap itself.
 std::shared_ptr<PcapApi> MakeRealPcapApi();
+
+// The time of day in microseconds, by the clock the kernel stamps frames
+// with: what a stop compares the frames' stamps against.
+inline int64_t FrameClockMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 // Link type of Ethernet captures (DLT_EN10MB).
 inline constexpr int kLinkTypeEthernet = 1;

@@ -1,7 +1,10 @@
 // PcapApi over libpcap.
+#include <linux/filter.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,9 +12,11 @@
 #include <netinet/in.h>
 #include <netpacket/packet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture/real_pcap.h"
 
@@ -20,17 +25,21 @@ namespace {
 
 class RealSession : public PcapSession {
 public:
-    explicit RealSession(pcap_t* handle) : m_handle(handle) {}
+    RealSession(pcap_t* handle, const LiveOptions& options)
+        : m_handle(handle),
+          m_reader(handle, options.blockTimeoutMs),
+          m_timeoutMs(options.timeoutMs) {}
     ~RealSession() override { pcap_close(m_handle); }
 
     int DataLink() override { return pcap_datalink(m_handle); }
 
     int Next(PacketHeader& header, const uint8_t*& data) override {
-        pcap_pkthdr* h = nullptr;
+        const pcap_pkthdr* h = nullptr;
         const u_char* bytes = nullptr;
-        const int r = pcap_next_ex(m_handle, &h, &bytes);
-        if (r != 1) return r < 0 ? (r == PCAP_ERROR ? -1 : -2) : 0;
-        header.tv_sec = static_cast<uint32_t>(h->ts.tv_sec);
+        const int r = m_reader.Next(h, bytes, m_timeoutMs);
+        if (r != 1)
+            return r;
+        header.tv_sec = static_cast<uint64_t>(h->ts.tv_sec);
         header.tv_usec = static_cast<uint32_t>(h->ts.tv_usec);
         header.caplen = h->caplen;
         header.len = h->len;
@@ -38,7 +47,7 @@ public:
         return 1;
     }
 
-    const char* ErrorText() override { return pcap_geterr(m_handle); }
+    const char* ErrorText() override { return m_reader.ErrorText(); }
 
     bool KernelDrops(uint64_t& dropped) override {
         // ps_ifdrop is left out: on Linux it is the interface's own drop
@@ -50,11 +59,56 @@ public:
         return true;
     }
 
-    void BreakLoop() override { pcap_breakloop(m_handle); }
+    void BreakLoop() override { m_reader.Break(); }
+
+    bool Finish() override {
+        m_reader.Stop();
+        return true;
+    }
 
 private:
-    pcap_t* m_handle;
+    pcap_t* m_handle;  // closed last: the reader uses it
+    LiveReader m_reader;
+    int m_timeoutMs;
 };
+
+int64_t Micros(const timeval& time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000 + time.tv_usec;
+}
+
+// True when the handle reads a loopback adapter.
+bool IsLoopback(pcap_t* handle) {
+    sockaddr_ll address{};
+    socklen_t size = sizeof address;
+    return getsockname(pcap_fileno(handle), reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+           address.sll_family == AF_PACKET && address.sll_hatype == ARPHRD_LOOPBACK;
+}
+
+// Gives the kernel `program` (the user's filter, or null for every frame)
+// behind a test that refuses the outgoing copies of frames. Installed with
+// the socket option itself: the library, asked to filter on the packet type
+// (`inbound`), would also apply that filter in user space to the frames
+// already queued, where the packet type is unknown and every frame fails.
+bool ExcludeOutgoingCopies(pcap_t* handle, const bpf_program* program) {
+    std::vector<sock_filter> code{
+        {BPF_LD | BPF_W | BPF_ABS, 0, 0, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)},
+        {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, PACKET_OUTGOING},
+        {BPF_RET | BPF_K, 0, 0, 0},
+    };
+    if (program && program->bf_len > 0) {
+        for (u_int i = 0; i < program->bf_len; ++i) {
+            const bpf_insn& in = program->bf_insns[i];
+            code.push_back({in.code, in.jt, in.jf, in.k});
+        }
+    } else {
+        code.push_back({BPF_RET | BPF_K, 0, 0, static_cast<uint32_t>(pcap_snapshot(handle))});
+    }
+    if (code.size() > BPF_MAXINSNS)
+        return false;
+    const sock_fprog kernelProgram{static_cast<unsigned short>(code.size()), code.data()};
+    return setsockopt(pcap_fileno(handle), SOL_SOCKET, SO_ATTACH_FILTER, &kernelProgram,
+                      sizeof kernelProgram) == 0;
+}
 
 // The text for a status of pcap_activate (or of the setters before it): the
 // library's own message where it wrote one, with the status's meaning in
@@ -149,7 +203,7 @@ public:
     std::unique_ptr<PcapSession> OpenLive(const std::string& name, const LiveOptions& options,
                                           std::string& message, bool& permissionDenied) override {
         pcap_t* handle = OpenLiveHandle(name, options, message, permissionDenied);
-        return handle ? std::make_unique<RealSession>(handle) : nullptr;
+        return handle ? std::make_unique<RealSession>(handle, options) : nullptr;
     }
 };
 
@@ -167,10 +221,10 @@ pcap_t* OpenLiveHandle(const std::string& name, const LiveOptions& options, std:
     int status = pcap_set_snaplen(handle, options.snapLength);
     if (status == 0)
         status = pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
+    // With blocks, the library's timeout is the block timeout; the read
+    // timeout is LiveReader's.
     if (status == 0)
-        status = pcap_set_timeout(handle, options.timeoutMs);
-    if (status == 0 && options.immediate)
-        status = pcap_set_immediate_mode(handle, 1);
+        status = pcap_set_timeout(handle, options.blockTimeoutMs);
     if (status == 0 && options.bufferBytes > 0)
         status = pcap_set_buffer_size(handle, options.bufferBytes);
     if (status == 0)
@@ -182,18 +236,23 @@ pcap_t* OpenLiveHandle(const std::string& name, const LiveOptions& options, std:
         return nullptr;
     }
     message = status > 0 ? ActivationText(handle, status) : std::string();
-    if (!options.filter.empty()) {
-        std::string error;
-        if (!ApplyFilter(handle, options.filter, error)) {
-            message = error;
-            pcap_close(handle);
-            return nullptr;
-        }
+    std::string error;
+    if (!ApplyFilter(handle, options.filter, error)) {
+        message = error;
+        pcap_close(handle);
+        return nullptr;
     }
     return handle;
 }
 
 bool ApplyFilter(pcap_t* handle, const std::string& filter, std::string& error) {
+    if (filter.empty()) {
+        // Every frame: only the loopback's outgoing copies to leave out.
+        // Where the kernel refuses, the library still drops them later.
+        if (IsLoopback(handle))
+            ExcludeOutgoingCopies(handle, nullptr);
+        return true;
+    }
     bpf_program program{};
     if (pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
         error = "ﾌｨﾙﾀｰ \"" + filter + "\" を使えません: " + pcap_geterr(handle);
@@ -202,8 +261,128 @@ bool ApplyFilter(pcap_t* handle, const std::string& filter, std::string& error) 
     const bool applied = pcap_setfilter(handle, &program) == 0;
     if (!applied)
         error = "ﾌｨﾙﾀｰ \"" + filter + "\" を使えません: " + std::string(pcap_geterr(handle));
+    else if (IsLoopback(handle))
+        ExcludeOutgoingCopies(handle, &program);
     pcap_freecode(&program);
     return applied;
+}
+
+LiveReader::LiveReader(pcap_t* handle, int blockTimeoutMs)
+    : m_handle(handle),
+      m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      // The kernel retires a block within one block timeout of its first
+      // frame; the second is for a timer or a reader that runs late.
+      m_drainTime(2 * std::max(blockTimeoutMs, 1)) {
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_setnonblock(m_handle, 1, errbuf);
+}
+
+LiveReader::~LiveReader() {
+    if (m_wake >= 0)
+        close(m_wake);
+}
+
+void LiveReader::Stop() {
+    int64_t none = 0;
+    m_stopMicros.compare_exchange_strong(none, FrameClockMicros());
+    if (m_wake >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(m_wake, &one, sizeof one);
+    }
+}
+
+void LiveReader::Break() {
+    m_broken.store(true);
+    Stop();
+}
+
+// Waits until the kernel hands over a block, Stop or Break is called, or
+// `timeoutMs` passes; false on a failure of poll itself.
+bool LiveReader::Wait(int timeoutMs) {
+    pollfd fds[2] = {{pcap_get_selectable_fd(m_handle), POLLIN, 0}, {m_wake, POLLIN, 0}};
+    // Without the eventfd a stop is seen at the next tenth of a second.
+    const int r = m_wake >= 0 ? poll(fds, 2, timeoutMs)
+                              : poll(fds, 1, timeoutMs < 0 ? 100 : std::min(timeoutMs, 100));
+    if (r < 0 && errno != EINTR)
+        return false;
+    if (m_wake >= 0 && (fds[1].revents & POLLIN)) {
+        uint64_t count;
+        [[maybe_unused]] const ssize_t n = read(m_wake, &count, sizeof count);
+    }
+    return true;
+}
+
+int LiveReader::Next(const pcap_pkthdr*& header, const u_char*& data, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    for (;;) {
+        if (m_broken.load(std::memory_order_acquire))
+            return -2;
+        const int64_t stopMicros = m_stopMicros.load(std::memory_order_acquire);
+        if (stopMicros != 0 && !m_draining) {
+            m_draining = true;
+            m_drainEnd = Clock::now() + m_drainTime;
+        }
+        pcap_pkthdr* h = nullptr;
+        const u_char* bytes = nullptr;
+        const int r = pcap_next_ex(m_handle, &h, &bytes);
+        if (r == 1) {
+            if (stopMicros == 0 || Micros(h->ts) <= stopMicros) {
+                header = h;
+                data = bytes;
+                return 1;
+            }
+            // Arrived after the stop: not kept.
+            m_sawLater = true;
+            if (Clock::now() >= m_drainEnd)
+                return -2;
+            continue;
+        }
+        if (r == PCAP_ERROR) {
+            m_error = pcap_geterr(m_handle);
+            return -1;
+        }
+        // 0: nothing ready. PCAP_ERROR_BREAK: someone called
+        // pcap_breakloop (the capture helper's stop), which only ends the
+        // dispatch loop around us.
+        const auto now = Clock::now();
+        int waitMs;
+        if (m_draining) {
+            // Frames are queued in the order they arrive: once one that
+            // came after the stop was read, what is not ready came later.
+            if (m_sawLater || now >= m_drainEnd)
+                return -2;
+            waitMs = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(m_drainEnd - now).count());
+        } else {
+            const auto waited =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+            if (timeoutMs >= 0 && waited.count() >= timeoutMs)
+                return 0;
+            waitMs = timeoutMs >= 0 ? static_cast<int>(timeoutMs - waited.count()) : -1;
+        }
+        if (!Wait(waitMs)) {
+            m_error = std::string("poll: ") + std::strerror(errno);
+            return -1;
+        }
+    }
+}
+
+int DispatchHeldFrames(pcap_t* handle, int blockTimeoutMs, pcap_handler callback, u_char* user) {
+    LiveReader reader(handle, blockTimeoutMs);
+    reader.Stop();
+    int count = 0;
+    for (;;) {
+        const pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        const int r = reader.Next(header, data, -1);
+        if (r == -1)
+            return -1;
+        if (r != 1)
+            return count;
+        callback(user, header, data);
+        ++count;
+    }
 }
 
 std::shared_ptr<PcapApi> MakeRealPcapApi() { return std::make_shared<RealPcapApi>(); }

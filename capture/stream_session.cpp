@@ -143,6 +143,7 @@ public:
         m_headerTimeoutMs = stream.headerTimeoutMs;
         m_stop = stream.stop;
         m_lostText = std::move(stream.lostText);
+        m_keepsHeldFrames = stream.keepsHeldFrames;
     }
     void SetPath(const std::string& path) {
         m_path = path;
@@ -206,9 +207,19 @@ public:
                 return -1;
             }
         }
-        const CaptureReader::Result result = m_reader->Next();
-        if (result == CaptureReader::Result::Packet) {
+        CaptureReader::Result result;
+        for (;;) {
+            result = m_reader->Next();
+            if (result != CaptureReader::Result::Packet)
+                break;
             const Packet& packet = m_reader->Current();
+            const int64_t finishMicros = m_finishMicros.load(std::memory_order_acquire);
+            // The program stops a little after us: what it saw later is not
+            // kept.
+            if (finishMicros != 0 &&
+                static_cast<int64_t>(packet.header->tv_sec) * 1000000 + packet.header->tv_usec >
+                    finishMicros)
+                continue;
             header = *packet.header;
             data = packet.data;
             return 1;
@@ -239,8 +250,9 @@ public:
     const char* ErrorText() override { return m_error.c_str(); }
 
     bool KernelDrops(uint64_t& dropped) override {
-        // The program counts them and says so when it ends.
-        if (!m_child || !(m_ended || Stopped()))
+        // The program counts them and says so when it ends. (Not while it
+        // still writes what it held at a stop: it would wait on the pipe.)
+        if (!m_child || !(m_ended || m_stopRequested.load(std::memory_order_acquire)))
             return false;
         if (!m_dropsRead) {
             m_child->RequestStop(m_stop.termAfterMs, m_stop.killAfterMs);
@@ -263,9 +275,21 @@ public:
             m_child->RequestStop(m_stop.termAfterMs, m_stop.killAfterMs);
     }
 
+    bool Finish() override {
+        if (!m_child || !m_keepsHeldFrames) {
+            BreakLoop();
+            return false;
+        }
+        int64_t none = 0;
+        m_finishMicros.compare_exchange_strong(none, FrameClockMicros());
+        m_child->RequestStop(m_stop.termAfterMs, m_stop.killAfterMs);
+        return true;
+    }
+
 private:
     bool Stopped() const {
         return m_stopRequested.load(std::memory_order_acquire) ||
+               m_finishMicros.load(std::memory_order_acquire) != 0 ||
                (m_reader && m_reader->Canceled());
     }
 
@@ -276,6 +300,8 @@ private:
     int m_headerTimeoutMs = -1;
     StopPolicy m_stop;
     std::string m_lostText;
+    bool m_keepsHeldFrames = false;
+    std::atomic<int64_t> m_finishMicros{0};  // the time of day of Finish; 0: none
     std::unique_ptr<CaptureReader> m_reader;
     bool m_ended = false;
     std::atomic<bool> m_stopRequested{false};
@@ -363,6 +389,7 @@ std::unique_ptr<PcapSession> OpenCaptureHelper(const std::string& systemName,
     stream.headerTimeoutMs = kHelperHeaderTimeoutMs;
     stream.stop = StopPolicy{0, 2000};
     stream.lostText = std::string(kHelperName) + " が終了しました";
+    stream.keepsHeldFrames = true;
     return OpenProcessStream(std::move(stream), message);
 }
 

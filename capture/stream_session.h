@@ -4,7 +4,8 @@
 // or a FIFO or standard input (a stream that some other program writes).
 // The stream goes through the same reader as capture files: bounded
 // records, Ethernet only. A stop ends the read at once and asks the program
-// to end (closing its standard input, then signals); the end of the stream
+// to end (closing its standard input, then signals), or, for the capture
+// helper, reads on to the end of what it still writes; the end of the stream
 // ends the capture; a program that ends badly is a read error with its own
 // words.
 #pragma once
@@ -34,6 +35,10 @@ struct ProcessStream {
     StopPolicy stop;
     // The read error when the program ends badly without saying why.
     std::string lostText;
+    // The program captures on this machine and, told to stop, writes the
+    // frames that arrived before, then ends: a stop reads the stream to its
+    // end and keeps the frames stamped up to the moment of the stop.
+    bool keepsHeldFrames = false;
 };
 
 // Reads the program's stream: waits (at most headerTimeoutMs) for the

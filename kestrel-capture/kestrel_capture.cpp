@@ -236,8 +236,8 @@ bool DropCapabilities() {
 }
 
 // Opens the adapter as the capture engine opens adapters (the same
-// snapshot length, promiscuous mode, timeout, immediate mode and kernel
-// buffer), without a filter: the filter comes once no privilege is held.
+// snapshot length, promiscuous mode, block timeout and kernel buffer),
+// without a filter: the filter comes once no privilege is held.
 pcap_t* OpenAdapter(const std::string& systemName) {
     std::string message;
     bool permissionDenied = false;
@@ -317,11 +317,14 @@ int Capture(const std::string& name, const char* filter) {
     // a burst costs one write instead of one per frame.
     int status = kExitOk;
     uint64_t written = 0;
+    bool readerGone = false;
     for (;;) {
         const int r = pcap_dispatch(handle, -1, &pcap_dump, reinterpret_cast<u_char*>(dumper));
         if (r > 0) {
-            if (pcap_dump_flush(dumper) != 0)
-                break;  // the reader has gone: a stop
+            if (pcap_dump_flush(dumper) != 0) {
+                readerGone = true;  // a stop
+                break;
+            }
             written += static_cast<uint64_t>(r);
         } else if (r == PCAP_ERROR) {
             std::fprintf(stderr, "kestrel-capture: %s\n", pcap_geterr(handle));
@@ -332,6 +335,14 @@ int Capture(const std::string& name, const char* filter) {
             break;
     }
     SetPhase(StopControl::Phase::Finishing);
+    // A stop keeps what arrived before it: the frames the kernel still holds
+    // (within two block timeouts, well inside the stop's grace).
+    if (status == kExitOk && !readerGone) {
+        const int held = DispatchHeldFrames(handle, LiveOptions().blockTimeoutMs, &pcap_dump,
+                                            reinterpret_cast<u_char*>(dumper));
+        if (held > 0 && pcap_dump_flush(dumper) == 0)
+            written += static_cast<uint64_t>(held);
+    }
     pcap_stat stats{};
     if (pcap_stats(handle, &stats) == 0) {
         std::fprintf(stderr, "kestrel-capture: %llu packets captured, %u dropped by the kernel\n",

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -690,9 +691,19 @@ TEST(UnprivilegedCapture, SideOfTheUnprivilegedUser) {
         udp.Send("kestrel helper " + std::to_string(sent++));
         return test::UdpPayloadsTo(store, udp.Port()).size() >= 5;
     }));
+    // A burst, then a stop at once: the helper and its pipe keep up, and
+    // the stop keeps what the kernel and the pipe still held.
+    constexpr int kBurst = 5000;
+    for (int i = 0; i < kBurst; ++i) udp.Send("kestrel helper burst " + std::to_string(i));
     engine.WaitForCapture("127.0.0.1");
+    const std::vector<std::string> payloads = test::UdpPayloadsTo(store, udp.Port());
+    EXPECT_EQ(std::count_if(
+                  payloads.begin(), payloads.end(),
+                  [](const std::string& p) { return p.rfind("kestrel helper burst ", 0) == 0; }),
+              kBurst);
+    EXPECT_EQ(engine.GetKernelDropCount("127.0.0.1"), 0u);
     // The helper applied the filter: nothing but the datagrams sent.
-    EXPECT_EQ(test::UdpPayloadsTo(store, udp.Port()).size(), static_cast<size_t>(store.Count()));
+    EXPECT_EQ(payloads.size(), static_cast<size_t>(store.Count()));
     EXPECT_TRUE(reports.errors.empty());
     EXPECT_EQ(reports.ends.size(), 1u);
     EXPECT_TRUE(NoChildLeft());
