@@ -1,9 +1,10 @@
 // kestrel-capture: the one Kestrel program that holds capture privileges.
 // It lists the adapters, or opens one adapter and writes its frames to
-// standard output as a pcap stream, flushed per frame, until it is told to
-// stop. The desktop program and kestrel-dump run it when they cannot open an
-// adapter themselves, and read the stream like a capture file; over ssh the
-// same stream brings captures from other machines.
+// standard output as a pcap stream, flushed as the kernel hands frames
+// over, until it is told to stop. The desktop program and kestrel-dump run
+// it when they cannot open an adapter themselves, and read the stream like
+// a capture file; over ssh the same stream brings captures from other
+// machines.
 //
 // It is installed root:kestrel mode 0750 with cap_net_raw,cap_net_admin, so
 // it trusts nothing from its caller: it refuses to run set-uid or set-gid,
@@ -168,7 +169,7 @@ void PrintUsage(std::FILE* out) {
         "Capture helper of Kestrel.\n"
         "  --list       the Ethernet adapters: display name, TAB, system name, one per line\n"
         "  -i NAME      capture from the adapter NAME (system name or display name) and write\n"
-        "               a pcap stream to standard output, flushed per frame, until SIGINT,\n"
+        "               a pcap stream to standard output, flushed as frames arrive, until SIGINT,\n"
         "               SIGTERM or the end of standard input\n"
         "  -f FILTER    a libpcap filter expression (tcpdump syntax), at most 8192 bytes\n"
         "  --help       show this help\n"
