@@ -20,6 +20,8 @@ namespace {
 
 // How often a running capture asks the library for its drop count.
 constexpr auto kDropPollInterval = std::chrono::seconds(1);
+// How long a start waits for the worker of the capture just stopped.
+constexpr auto kStoppingWorkerWait = std::chrono::seconds(1);
 
 void Report(const std::string& reason, std::string* out) {
     std::fprintf(stderr, "%s\n", reason.c_str());
@@ -192,6 +194,22 @@ struct CCaptureEngine::Impl {
     static void Join(CaptureDevice& device) {
         if (device.worker.joinable()) device.worker.join();
     }
+
+    // A worker asked to stop reads as idle at once, but it still delivers
+    // what arrived before the stop and closes its session. A start in that
+    // moment (Stop and Start pressed in quick succession) waits for it a
+    // little rather than refusing; true when the device has no worker left.
+    static bool AwaitStoppingWorker(CaptureDevice& device) {
+        const auto deadline = std::chrono::steady_clock::now() + kStoppingWorkerWait;
+        while (device.workerAlive.load(std::memory_order_acquire)) {
+            if (device.running.load(std::memory_order_acquire) != 0 ||
+                std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        Join(device);
+        return true;
+    }
 };
 
 CCaptureEngine::CCaptureEngine(std::shared_ptr<PcapApi> api) : m_impl(std::make_unique<Impl>()) {
@@ -219,12 +237,11 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
                                   const std::string& filter) {
     if (CaptureDevice* device = m_impl->Find(name);
         device && device->source != CaptureDevice::Source::Local) {
-        if (device->workerAlive.load(std::memory_order_acquire)) {
+        if (!Impl::AwaitStoppingWorker(*device)) {
             if (reason)
                 *reason = "ｷｬﾌﾟﾁｬｰを終了していません (" + name + ")";
             return false;
         }
-        Impl::Join(*device);
         if (device->spent) {
             Report("ｽﾄﾘｰﾑは一度しか読めません (" + name + ")", reason);
             return false;
@@ -269,12 +286,11 @@ bool CCaptureEngine::StartCapture(const std::string& name, CaptureErrorHandler o
         Report("ﾃﾞﾊﾞｲｽが見つかりません (" + name + ")", reason);
         return false;
     }
-    if (device->workerAlive.load(std::memory_order_acquire)) {
-        // Already capturing, or a stopped worker has not seen its flag yet.
+    if (!Impl::AwaitStoppingWorker(*device)) {
+        // Already capturing, or a stopped worker still finishing.
         if (reason) *reason = "ｷｬﾌﾟﾁｬｰを終了していません (" + name + ")";
         return false;
     }
-    Impl::Join(*device);  // a worker that has ended: release its thread
 
     LiveOptions options;
     options.filter = filter;

@@ -158,9 +158,10 @@ TEST(CaptureEngine, StartStopAndStates) {
     EXPECT_EQ(engine.CountCapturing(), 0);
 }
 
-// A stop does not wait: while the worker is still inside the sink, a new
-// start is refused; once it has ended, the start works.
-TEST(CaptureEngine, StopThenStartRefusedUntilTheWorkerEnded) {
+// A stop does not wait, but a start right after it waits a little for the
+// worker still delivering what came before the stop; one stuck longer than
+// that is refused, and the start works once it has ended.
+TEST(CaptureEngine, StartRightAfterAStopWaitsForTheWorkerAMoment) {
     auto pcap = OneAdapter();
     CCaptureEngine engine(pcap);
     struct Gate {
@@ -168,6 +169,16 @@ TEST(CaptureEngine, StopThenStartRefusedUntilTheWorkerEnded) {
         std::condition_variable changed;
         bool inside = false, open = false;
         PacketStore store;
+        void Open() {
+            std::lock_guard<std::mutex> hold(lock);
+            open = true;
+            changed.notify_all();
+        }
+        void WaitInside() {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return inside; });
+            inside = false;
+        }
     } gate;
     engine.SetPacketSink([](void* context, Packet* packet) {
         auto* g = static_cast<Gate*>(context);
@@ -175,23 +186,32 @@ TEST(CaptureEngine, StopThenStartRefusedUntilTheWorkerEnded) {
         g->inside = true;
         g->changed.notify_all();
         g->changed.wait(hold, [&] { return g->open; });
+        g->open = false;
         g->store.AppendPacket(packet);
     });
     ASSERT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &gate));
     pcap->PushFrame("eth0", Frame(7));
-    {
-        std::unique_lock<std::mutex> hold(gate.lock);
-        gate.changed.wait(hold, [&] { return gate.inside; });
-    }
+    gate.WaitInside();
     engine.StopCapture("10.0.0.1");
-    EXPECT_FALSE(engine.StartCapture("10.0.0.1", nullptr, &gate));
-    {
-        std::lock_guard<std::mutex> hold(gate.lock);
-        gate.open = true;
-        gate.changed.notify_all();
-    }
-    engine.WaitForCapture("10.0.0.1");
+    EXPECT_EQ(engine.GetCaptureState("10.0.0.1"), kCaptureIdle);
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gate.Open();
+    });
+    const bool started = engine.StartCapture("10.0.0.1", nullptr, &gate);
+    later.join();
+    ASSERT_TRUE(started);
     EXPECT_EQ(gate.store.Count(), 1);  // the delivery under way completed
+
+    pcap->PushFrame("eth0", Frame(8));
+    gate.WaitInside();
+    engine.StopCapture("10.0.0.1");
+    std::string reason;
+    EXPECT_FALSE(engine.StartCapture("10.0.0.1", nullptr, &gate, &reason));
+    EXPECT_NE(reason.find("ｷｬﾌﾟﾁｬｰを終了していません"), std::string::npos);
+    gate.Open();
+    engine.WaitForCapture("10.0.0.1");
+    EXPECT_EQ(gate.store.Count(), 2);
     EXPECT_TRUE(engine.StartCapture("10.0.0.1", nullptr, &gate));
     engine.WaitForCapture("10.0.0.1");
 }
