@@ -151,6 +151,19 @@ int RunUnprivileged(const std::string& command, bool inGroup, const std::filesys
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int RunInChildAsNobody(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(126);
+        _exit(body());
+    }
+    int status = -1;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 namespace {
 
 int FreeLoopbackPort() {

@@ -137,6 +137,11 @@ private:
 int RunUnprivileged(const std::string& command, bool inGroup, const std::filesystem::path& helper,
                     std::string& output);
 
+// Runs `body` in a forked child as the user and group nobody (65534) and
+// returns its result, the child's exit status (0 to 125); 126 when the child
+// could not become nobody, -1 when it did not end normally. Needs root.
+int RunInChildAsNobody(const std::function<int()>& body);
+
 // An OpenSSH server on 127.0.0.1 for the user running the test: host and
 // user keys made in a temporary folder, a free unprivileged port, its own
 // sshd_config (no PAM, no strict modes, the authorized keys in the folder).

@@ -3,7 +3,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -277,18 +276,13 @@ TEST(CaptureFileTest, FailedSaveNeverCostsTheOldFile) {
     } else {
         // Root writes any folder: an unprivileged child tries the save.
         chmod(dir.Path().c_str(), 0755);
-        const pid_t child = fork();
-        if (child == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(3);
+        const int result = test::RunInChildAsNobody([&] {
             std::string reason;
-            _exit(SaveCaptureFile(*big, old.string(), FileKind::Pac, reason) ? 1
-                  : reason.find("一時ﾌｧｲﾙを作れません") == std::string::npos ? 2
-                                                                             : 0);
-        }
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            return SaveCaptureFile(*big, old.string(), FileKind::Pac, reason) ? 1
+                   : reason.find("一時ﾌｧｲﾙを作れません") == std::string::npos ? 2
+                                                                              : 0;
+        });
+        EXPECT_EQ(result, 0);
         PacketStore back;
         EXPECT_EQ(LoadCaptureFile(old.string(), back).ok, true);
         EXPECT_EQ(back.Count(), small->Count());
@@ -365,25 +359,20 @@ TEST(CaptureFileTest, ReplacesOnlyWritableFilesKeepingOwnerAndMode) {
     chmod(shared.c_str(), 0666);
     const auto before = test::ReadFileBytes(roots);
     const auto bigger = Frames(5, 60);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(64);
-        int failures = 0, bit = 1;
+    const int failures = test::RunInChildAsNobody([&] {
+        int failed = 0, bit = 1;
         for (const auto& path : {readOnly, roots, shared}) {
             std::string reason;
             if (SaveCaptureFile(*bigger, path.string(), FileKind::Pac, reason) ||
                 reason.find("元のﾌｧｲﾙはそのまま") == std::string::npos)
-                failures |= bit;
+                failed |= bit;
             bit <<= 1;
         }
         std::string reason;
-        if (!SaveCaptureFile(*bigger, own.string(), FileKind::Pac, reason)) failures |= bit;
-        _exit(failures);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed cases (bits: read-only, root's, shared, own)";
+        if (!SaveCaptureFile(*bigger, own.string(), FileKind::Pac, reason)) failed |= bit;
+        return failed;
+    });
+    EXPECT_EQ(failures, 0) << "failed cases (bits: read-only, root's, shared, own)";
     for (const auto& path : {readOnly, roots, shared}) {
         EXPECT_EQ(test::ReadFileBytes(path), before) << path;
         EXPECT_EQ(owner(path), path == readOnly ? 65534u : 0u) << path;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -146,20 +145,15 @@ TEST(TransferStream, OtherUsersGetNothing) {
     const Payload payload;
     const auto server = TransferServer::Start(payload.bytes);
     ASSERT_TRUE(server);
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(3);
+    const int result = test::RunInChildAsNobody([&] {
         const TransferFetch fetch = FetchTransfer(server->Ticket());
         if (!fetch.reached || fetch.packets)
-            _exit(4);
+            return 4;
         const int fd = Connect(server->Ticket());
         char byte = 0;
-        _exit(fd >= 0 && recv(fd, &byte, 1, 0) == 0 ? 0 : 5);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return fd >= 0 && recv(fd, &byte, 1, 0) == 0 ? 0 : 5;
+    });
+    EXPECT_EQ(result, 0);
     // The owner is still served.
     const TransferFetch fetch = FetchTransfer(server->Ticket());
     ASSERT_TRUE(fetch.packets);
