@@ -153,6 +153,13 @@ bool ParseKind(const std::string& name, FileKind& kind) {
     return true;
 }
 
+// Says why standard output could not be written; the exit status for it.
+int OutputFailed(const dump::Output& out) {
+    std::fprintf(stderr, "kestrel-dump: cannot write standard output: %s\n",
+                 std::strerror(out.Error()));
+    return kExitFailure;
+}
+
 // Reads the files one after the other, printing and writing every packet.
 class Dumper {
 public:
@@ -193,11 +200,8 @@ public:
         }
         // What was printed goes out before the verdict.
         FlushAll();
-        if (m_output.Error()) {
-            std::fprintf(stderr, "kestrel-dump: cannot write standard output: %s\n",
-                         std::strerror(m_output.Error()));
-            return kExitFailure;
-        }
+        if (m_output.Error())
+            return OutputFailed(m_output);
         if (m_writeFailed)
             return kExitFailure;  // the writer's reason went out; the old file stays
         const int status = m_unreadable || m_readError ? kExitFailure : kExitOk;
@@ -334,11 +338,7 @@ bool ParseNumber(const std::string& value, uint64_t minimum, uint64_t maximum, u
 // written (with the reason on stderr).
 int FinishStandardOutput(int status) {
     dump::Output out(stdout);
-    if (out.Flush())
-        return status;
-    std::fprintf(stderr, "kestrel-dump: cannot write standard output: %s\n",
-                 std::strerror(out.Error()));
-    return kExitFailure;
+    return out.Flush() ? status : OutputFailed(out);
 }
 
 }  // namespace
