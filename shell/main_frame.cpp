@@ -546,13 +546,9 @@ QList<QMdiSubWindow*> CMainFrame::ArrangeableWindows() const {
     return windows;
 }
 
-void CMainFrame::TileSideBySide() {
-    Tile(Qt::Horizontal);
-}
+void CMainFrame::TileSideBySide() { Tile(Qt::Horizontal); }
 
-void CMainFrame::TileStacked() {
-    Tile(Qt::Vertical);
-}
+void CMainFrame::TileStacked() { Tile(Qt::Vertical); }
 
 // Restores maximised windows, then shares the area among the arrangeable
 // windows in equal strips: left to right (horizontal) or top to bottom.
